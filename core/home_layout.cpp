@@ -1,0 +1,146 @@
+#include "core/home_layout.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "services/format.h"
+#include "services/log.h"
+
+namespace {
+
+constexpr int kBestKeySize = 64;  // a longer key is cut to 63 bytes
+constexpr int kCandidateSize = 1300;
+
+bool exists(const char* path) { return plat_get_file_attributes(path) != PLAT_INVALID_ATTRIBUTES; }
+
+bool opens_for_reading(const char* path) {
+    FILE* f = plat_fopen(path, "rb");
+    if (!f) return false;
+    std::fclose(f);
+    return true;
+}
+
+void copy_cut(char* out, size_t size, const char* text) { format_into(out, size, "%s", text); }
+
+}  // namespace
+
+void read_record(const char* path, char* out, size_t size) {
+    out[0] = 0;
+    FILE* f = plat_fopen(path, "r");
+    if (!f) return;
+    if (!std::fgets(out, static_cast<int>(size), f)) out[0] = 0;
+    std::fclose(f);
+    out[std::strcspn(out, "\r\n")] = 0;
+}
+
+const char* version_key(const char* directory_name) {
+    const char* dot = std::strrchr(directory_name, '.');
+    return dot ? dot + 1 : directory_name;
+}
+
+int find_newest_game(const char* home, char* out, size_t out_size) {
+    char pattern[kCandidateSize];
+    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
+
+    char best_path[kCandidateSize] = "";
+    char best_key[kBestKeySize] = "";
+    plat_find_data entry;
+    plat_find_handle find = plat_find_first(pattern, &entry);
+    if (find) {
+        do {
+            if (!(entry.attributes & PLAT_ATTR_DIRECTORY)) continue;
+            char candidate[kCandidateSize];
+            format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", home, kPathSeparator,
+                        entry.name, kPathSeparator, kPathSeparator);
+            if (!exists(candidate)) {
+                format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", home,
+                            kPathSeparator, entry.name, kPathSeparator, kPathSeparator);
+                if (!exists(candidate)) continue;
+            }
+            // Strictly greater: among equal keys the first one listed stays.
+            const char* key = version_key(entry.name);
+            if (std::strcmp(key, best_key) > 0) {
+                copy_cut(best_path, sizeof best_path, candidate);
+                copy_cut(best_key, sizeof best_key, key);
+            }
+        } while (plat_find_next(find, &entry));
+        plat_find_close(find);
+    }
+    if (!best_path[0]) return 0;
+    if (out && out_size) copy_cut(out, out_size, best_path);
+    return 1;
+}
+
+// An update writes the bundle version file, the version record and the current
+// record, in that order. A run that stopped between the last two leaves a
+// version record that names a version the current directory does not hold;
+// putting it back makes the next update check see the difference.
+void repair_version_record(const char* home) {
+    char path[kCandidateSize];
+    char game_dir[kGameDirSize];
+    format_into(path, sizeof path, "%s%ccurrent.txt", home, kPathSeparator);
+    read_record(path, game_dir, sizeof game_dir);
+    if (!game_dir[0]) return;
+
+    format_into(path, sizeof path, "%s%cPelko.exe", game_dir, kPathSeparator);
+    if (!opens_for_reading(path)) return;
+
+    char bundle_version[kVersionSize];
+    format_into(path, sizeof path, "%s%cversion.txt", game_dir, kPathSeparator);
+    read_record(path, bundle_version, sizeof bundle_version);
+    if (!bundle_version[0]) return;
+
+    char recorded[kVersionSize];
+    format_into(path, sizeof path, "%s%cversion.txt", home, kPathSeparator);
+    read_record(path, recorded, sizeof recorded);
+    if (std::strcmp(recorded, bundle_version) == 0) return;
+
+    FILE* f = plat_fopen(path, "w");
+    if (!f) return;
+    file_printf(f, "%s\n", bundle_version);
+    std::fclose(f);
+    log_printf("  (repaired a half-finished update: the installed app is %s, the record said '%s')\n", bundle_version,
+               recorded[0] ? recorded : "(nothing)");
+}
+
+int resolve_game(run_context* ctx, bool manifest_read) {
+    char path[kCandidateSize];
+    format_into(path, sizeof path, "%s%ccurrent.txt", ctx->home, kPathSeparator);
+    read_record(path, ctx->game_dir, sizeof ctx->game_dir);
+    if (!ctx->game_dir[0])
+        format_into(ctx->game_dir, sizeof ctx->game_dir, "%s%capp.%s%ckestrel-core", ctx->home, kPathSeparator,
+                    ctx->installed_version, kPathSeparator);
+
+    format_into(ctx->game_exe, sizeof ctx->game_exe, "%s%cPelko.exe", ctx->game_dir, kPathSeparator);
+    if (!exists(ctx->game_exe)) {
+        format_into(ctx->game_exe, sizeof ctx->game_exe, "%s%ckestrel-core.exe", ctx->game_dir, kPathSeparator);
+        if (exists(ctx->game_exe)) {
+            log_printf("launch: pre-rename install -> using kestrel-core.exe\n");
+        } else {
+            char found[kGameExeSize];
+            if (!find_newest_game(ctx->home, found, sizeof found)) {
+                // Manifest values in hand and still no game: the install
+                // failed or its files are gone. Otherwise the site was never
+                // reached, which is what the player can fix.
+                return end_run_with_error(manifest_read ? "Game files missing. Reopen to reinstall."
+                                                        : "Update server unreachable. Check your connection and reopen.",
+                                          8000);
+            }
+            log_printf("launch: current.txt pointed at an install with no game (%s) -> using %s\n", ctx->game_dir,
+                       found);
+            copy_cut(ctx->game_exe, sizeof ctx->game_exe, found);
+            // Later runs start from the found directory; this run keeps the
+            // game directory it read, for patched.nds and the command line.
+            char found_dir[kGameExeSize];
+            copy_cut(found_dir, sizeof found_dir, found);
+            if (char* cut = std::strrchr(found_dir, kPathSeparator)) *cut = 0;
+            FILE* f = plat_fopen(path, "w");
+            if (f) {
+                file_printf(f, "%s", found_dir);
+                std::fclose(f);
+            }
+        }
+    }
+    format_into(ctx->patched_rom, sizeof ctx->patched_rom, "%s%cpatched.nds", ctx->game_dir, kPathSeparator);
+    return kRunGoesOn;
+}

@@ -1,0 +1,36 @@
+// The home directory: one version directory per installed bundle, and two
+// records that say which one is current and which version it is.
+//
+//   {home}\current.txt     path of the current game directory, no line end
+//   {home}\version.txt     the installed version and a line feed
+//   {home}\app.{version}\kestrel-core\   a game directory: Pelko.exe (or the
+//                          older kestrel-core.exe), version.txt, user files
+#pragma once
+
+#include <cstddef>
+
+#include "core/run.h"
+
+// Reads the first line of a record file into out: at most size - 1 bytes, cut
+// at the first CR or LF. A missing or unreadable file reads as empty.
+void read_record(const char* path, char* out, size_t size);
+
+// The text after the last "." of a version directory's name (the whole name
+// when it has none). Version directories rank by it as plain byte strings.
+const char* version_key(const char* directory_name);
+
+// 1 when some version directory's kestrel-core folder holds a game, with the
+// path of the best one (highest version key, first listed among equals) cut
+// into out when out is not null and out_size is not 0; 0 when none does.
+int find_newest_game(const char* home, char* out, size_t out_size);
+
+// Puts the version record back to the version of the current game directory
+// when an interrupted update left the two apart.
+void repair_version_record(const char* home);
+
+// Decides this run's game directory, game executable and patched ROM path
+// (ctx->game_dir, ctx->game_exe, ctx->patched_rom). Ends the run with exit
+// code 1 when no game executable exists anywhere; manifest_read says whether
+// this run's update check read the site's manifest values, which picks the
+// message shown.
+int resolve_game(run_context* ctx, bool manifest_read);

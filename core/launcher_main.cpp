@@ -1,0 +1,83 @@
+// The run sequence. Each run does the whole job in one pass, from what is
+// stored on disk, and ends: the steps below run in this order, and only the
+// ones that say so end the run early.
+#include "core/launcher_main.h"
+
+#include <cstring>
+
+#include "build_config.h"
+#include "core/game_launch.h"
+#include "core/home_layout.h"
+#include "core/invite.h"
+#include "core/run.h"
+#include "platform/platform.h"
+#include "services/format.h"
+#include "services/log.h"
+#include "services/status.h"
+
+namespace {
+
+constexpr char kDefaultUpdateBase[] = "https://" PELKO_UPDATE_HOST "/releases";
+constexpr int kAppDataSize = 260;
+
+bool env_present(const char* name) { return plat_getenv(name) != nullptr; }
+
+const char* env_non_empty(const char* name) {
+    const char* value = plat_getenv(name);
+    return value && value[0] ? value : nullptr;
+}
+
+// VELA_HOME, or the local application-data folder and "\Pelko". Only the last
+// level is created; a failure (usually: it exists) shows later, where files
+// in it are used.
+void resolve_home(char* home, size_t size) {
+    if (const char* configured = env_non_empty("VELA_HOME")) {
+        format_into(home, size, "%s", configured);
+    } else {
+        char appdata[kAppDataSize];
+        plat_local_appdata(appdata);
+        format_into(home, size, "%s\\Pelko", appdata);
+    }
+    plat_mkdir(home);
+}
+
+}  // namespace
+
+int launcher_main(int argc, char** argv) {
+    run_context ctx;
+    std::memset(&ctx, 0, sizeof ctx);
+
+    // 1. Where the update site is.
+    const char* configured_base = env_non_empty("PELKO_UPDATE_BASE");
+    ctx.update_base = configured_base ? configured_base : kDefaultUpdateBase;
+
+    // 3. First status.
+    status_set("Checking for updates");
+
+    // 4-6. The invite, if any: a link among the arguments wins over the file name.
+    room_code_from_args(argc, argv, ctx.room_code);
+    if (!ctx.room_code[0]) ctx.from_filename = room_code_from_file_name(ctx.room_code);
+    log_room_code_outcome(ctx.room_code, ctx.from_filename);
+
+    // 7. Home directory.
+    resolve_home(ctx.home, sizeof ctx.home);
+
+    // 10-11. Undo a half-finished update, then read the installed version.
+    repair_version_record(ctx.home);
+    char version_record[kHomeSize + 16];
+    format_into(version_record, sizeof version_record, "%s%cversion.txt", ctx.home, kPathSeparator);
+    read_record(version_record, ctx.installed_version, sizeof ctx.installed_version);
+
+    // 15. Which game this run starts.
+    int ended = resolve_game(&ctx, false);
+    if (ended != kRunGoesOn) return ended;
+
+    // 17. Install-only mode stops before the game.
+    if (env_present("VELA_INSTALL_ONLY")) {
+        log_printf("install-only: done (rom prepared at %s).\n", ctx.patched_rom);
+        return 0;
+    }
+
+    // 17-18. Start the game and finish.
+    return start_game(ctx, argc, argv);
+}

@@ -1,0 +1,53 @@
+// The table behind platform.h. The product and the native build install their
+// own layer's table; a test copies it, replaces the entries it needs (a locked
+// copy, a failed move, a recorded sleep, a fake process start) and installs the
+// copy for the length of the test.
+#pragma once
+
+#include "platform/platform.h"
+
+struct plat_ops {
+    FILE* (*fopen)(const char* path, const char* mode);
+    int (*mkdir)(const char* path);
+    bool (*copy_file)(const char* from, const char* to, bool fail_if_exists);
+    bool (*move_file)(const char* from, const char* to);
+    bool (*move_file_replace)(const char* from, const char* to);
+    bool (*delete_file)(const char* path);
+    bool (*remove_directory)(const char* path);
+    uint32_t (*get_file_attributes)(const char* path);
+    bool (*set_file_attributes)(const char* path, uint32_t attributes);
+    plat_find_handle (*find_first)(const char* pattern, plat_find_data* out);
+    bool (*find_next)(plat_find_handle find, plat_find_data* out);
+    void (*find_close)(plat_find_handle find);
+
+    uint32_t (*temp_path)(char* buffer, uint32_t size);
+    bool (*local_appdata)(char* buffer);
+    uint32_t (*module_path)(char* buffer, uint32_t size);
+    uint32_t (*module_path_wide)(char16_t* buffer, uint32_t size);
+    int (*wide_to_utf8)(const char16_t* in, int in_length, char* out, int out_size);
+    int (*utf8_to_wide)(const char* in, int in_length, char16_t* out, int out_size);
+
+    unsigned long (*process_id)();
+    const char* (*getenv)(const char* name);
+    int (*putenv)(const char* assignment);
+    void (*sleep)(uint32_t milliseconds);
+
+    plat_handle (*create_output_file)(const char* path);
+    void (*close_output_file)(plat_handle file);
+    bool (*start_process)(char* command_line, const plat_start_options& options, plat_process* out);
+    bool (*wait_process)(const plat_process& process, uint32_t milliseconds);
+    bool (*process_exit_code)(const plat_process& process, unsigned long* code);
+    void (*close_process)(plat_process* process);
+
+    void (*lock_init)(plat_lock* lock);
+    void (*lock_enter)(plat_lock* lock);
+    void (*lock_leave)(plat_lock* lock);
+    void (*lock_retire)(plat_lock* lock);
+};
+
+// The layer this build was made with (win32 or posix).
+const plat_ops& plat_native_ops();
+
+// The table in use. Installing null restores the native one.
+const plat_ops& plat_current_ops();
+void plat_install_ops(const plat_ops* ops);

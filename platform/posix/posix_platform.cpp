@@ -1,0 +1,432 @@
+// The posix layer: the launcher's seam on Linux, with the Windows semantics the
+// core relies on. It exists so the same core runs natively under unit tests,
+// sanitizers and fuzzers; it is not a product.
+#include <dirent.h>
+#include <pthread.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/ops.h"
+#include "platform/posix/command_line.h"
+#include "platform/posix/utf.h"
+#include "platform/posix/wildcard.h"
+
+namespace {
+
+// The core writes Windows paths; Linux wants slashes.
+std::string native_path(const char* path) {
+    std::string out = path ? path : "";
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+bool exists_no_follow(const std::string& path, struct stat* st) { return lstat(path.c_str(), st) == 0; }
+
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FILE* posix_fopen(const char* path, const char* mode) {
+    std::string p = native_path(path);
+    // fopen on a directory succeeds for reading on Linux; Windows refuses it.
+    if (is_directory(p)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::fopen(p.c_str(), mode);
+}
+
+int posix_mkdir(const char* path) { return ::mkdir(native_path(path).c_str(), 0777) == 0 ? 0 : -1; }
+
+// A read-only file (no owner write bit) cannot be deleted, moved over or
+// written, as on Windows; root would otherwise ignore the mode.
+bool is_read_only(const struct stat& st) { return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0; }
+
+bool posix_copy_file(const char* from, const char* to, bool fail_if_exists) {
+    std::string src = native_path(from), dst = native_path(to);
+    struct stat st, dst_st;
+    if (stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (exists_no_follow(dst, &dst_st)) {
+        if (fail_if_exists || S_ISDIR(dst_st.st_mode) || is_read_only(dst_st)) return false;
+    }
+    int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    int out = ::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok) break;
+    }
+    ::close(in);
+    if (::close(out) != 0) ok = false;
+    return ok;
+}
+
+bool posix_move_file(const char* from, const char* to) {
+    std::string src = native_path(from), dst = native_path(to);
+    struct stat st;
+    if (!exists_no_follow(src, &st) || exists_no_follow(dst, &st)) return false;
+    return ::rename(src.c_str(), dst.c_str()) == 0;
+}
+
+bool posix_move_file_replace(const char* from, const char* to) {
+    std::string src = native_path(from), dst = native_path(to);
+    struct stat src_st, dst_st;
+    if (!exists_no_follow(src, &src_st)) return false;
+    if (exists_no_follow(dst, &dst_st)) {
+        if (S_ISDIR(dst_st.st_mode) || S_ISDIR(src_st.st_mode) || is_read_only(dst_st)) return false;
+    }
+    return ::rename(src.c_str(), dst.c_str()) == 0;
+}
+
+bool posix_delete_file(const char* path) {
+    std::string p = native_path(path);
+    struct stat st;
+    if (!exists_no_follow(p, &st) || S_ISDIR(st.st_mode) || is_read_only(st)) return false;
+    if (S_ISLNK(st.st_mode) && is_directory(p)) return false;  // a directory link is a directory
+    return ::unlink(p.c_str()) == 0;
+}
+
+bool posix_remove_directory(const char* path) {
+    std::string p = native_path(path);
+    struct stat st;
+    if (!exists_no_follow(p, &st)) return false;
+    if (S_ISLNK(st.st_mode)) return is_directory(p) && ::unlink(p.c_str()) == 0;
+    return ::rmdir(p.c_str()) == 0;
+}
+
+uint32_t attributes_of(const std::string& path) {
+    struct stat st;
+    if (!exists_no_follow(path, &st)) return PLAT_INVALID_ATTRIBUTES;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+            return PLAT_ATTR_DIRECTORY | PLAT_ATTR_REPARSE_POINT;
+        return PLAT_ATTR_REPARSE_POINT | (is_read_only(target) ? PLAT_ATTR_READONLY : 0);
+    }
+    if (S_ISDIR(st.st_mode)) return PLAT_ATTR_DIRECTORY;
+    return is_read_only(st) ? PLAT_ATTR_READONLY : PLAT_ATTR_NORMAL;
+}
+
+uint32_t posix_get_file_attributes(const char* path) { return attributes_of(native_path(path)); }
+
+bool posix_set_file_attributes(const char* path, uint32_t attributes) {
+    std::string p = native_path(path);
+    struct stat st;
+    if (stat(p.c_str(), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & PLAT_ATTR_READONLY)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else
+        mode |= S_IWUSR;
+    return ::chmod(p.c_str(), mode) == 0;
+}
+
+struct FindState {
+    std::vector<plat_find_data> entries;
+    size_t next = 0;
+};
+
+plat_find_handle posix_find_first(const char* pattern, plat_find_data* out) {
+    std::string p = native_path(pattern);
+    size_t slash = p.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : p.substr(0, slash));
+    std::string name_pattern = slash == std::string::npos ? p : p.substr(slash + 1);
+
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return nullptr;
+    auto* state = new FindState;
+    while (dirent* e = ::readdir(d)) {
+        if (!windows_name_matches(name_pattern.c_str(), e->d_name)) continue;
+        plat_find_data entry{};
+        if (std::strlen(e->d_name) >= sizeof entry.name) continue;  // MAX_PATH: Windows never lists such names
+        std::strcpy(entry.name, e->d_name);
+        entry.attributes = attributes_of(dir + "/" + e->d_name);
+        if (entry.attributes == PLAT_INVALID_ATTRIBUTES) continue;
+        state->entries.push_back(entry);
+    }
+    ::closedir(d);
+    // NTFS lists "." and ".." first and then by name without regard to case.
+    std::sort(state->entries.begin(), state->entries.end(), [](const plat_find_data& a, const plat_find_data& b) {
+        return windows_listing_order(a.name, b.name) < 0;
+    });
+    if (state->entries.empty()) {
+        delete state;
+        return nullptr;
+    }
+    *out = state->entries[state->next++];
+    return state;
+}
+
+bool posix_find_next(plat_find_handle find, plat_find_data* out) {
+    auto* state = static_cast<FindState*>(find);
+    if (!state || state->next >= state->entries.size()) return false;
+    *out = state->entries[state->next++];
+    return true;
+}
+
+void posix_find_close(plat_find_handle find) { delete static_cast<FindState*>(find); }
+
+uint32_t copy_out(const std::string& text, char* buffer, uint32_t size) {
+    if (text.size() + 1 > size) return 0;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<uint32_t>(text.size());
+}
+
+uint32_t posix_temp_path(char* buffer, uint32_t size) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = tmp && *tmp ? tmp : "/tmp";
+    if (dir.back() != '/') dir += '/';
+    return copy_out(dir, buffer, size);
+}
+
+bool posix_local_appdata(char* buffer) {
+    buffer[0] = 0;
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::string dir;
+    if (xdg && *xdg)
+        dir = xdg;
+    else if (home && *home)
+        dir = std::string(home) + "/.local/share";
+    else
+        return false;
+    return copy_out(dir, buffer, 260) != 0;
+}
+
+std::string executable_path() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    return std::string(path, static_cast<size_t>(n));
+}
+
+// GetModuleFileName cuts a path that does not fit and returns the size.
+uint32_t posix_module_path(char* buffer, uint32_t size) {
+    std::string path = executable_path();
+    if (path.empty() || size == 0) return 0;
+    if (path.size() + 1 > size) {
+        std::memcpy(buffer, path.data(), size - 1);
+        buffer[size - 1] = 0;
+        return size;
+    }
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<uint32_t>(path.size());
+}
+
+uint32_t posix_module_path_wide(char16_t* buffer, uint32_t size) {
+    std::string path = executable_path();
+    if (path.empty() || size == 0) return 0;
+    std::u16string wide = utf8_to_utf16(path);
+    if (wide.size() + 1 > size) {
+        std::memcpy(buffer, wide.data(), (size - 1) * sizeof(char16_t));
+        buffer[size - 1] = 0;
+        return size;
+    }
+    std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
+    return static_cast<uint32_t>(wide.size());
+}
+
+unsigned long posix_process_id() { return static_cast<unsigned long>(::getpid()); }
+
+const char* posix_getenv(const char* name) { return std::getenv(name); }
+
+int posix_putenv(const char* assignment) { return ::putenv(const_cast<char*>(assignment)); }
+
+void posix_sleep(uint32_t milliseconds) {
+    timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+// Handles carry a file descriptor plus one, so that null means "none".
+plat_handle fd_handle(int fd) { return reinterpret_cast<plat_handle>(static_cast<intptr_t>(fd) + 1); }
+int handle_fd(plat_handle h) { return static_cast<int>(reinterpret_cast<intptr_t>(h) - 1); }
+
+plat_handle posix_create_output_file(const char* path) {
+    std::string p = native_path(path);
+    if (is_directory(p)) return nullptr;
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    return fd < 0 ? nullptr : fd_handle(fd);
+}
+
+void posix_close_output_file(plat_handle file) {
+    if (file) ::close(handle_fd(file));
+}
+
+struct ChildState {
+    pid_t pid;
+    bool reaped;
+    int status;
+};
+
+bool posix_start_process(char* command_line, const plat_start_options& options, plat_process* out) {
+    std::vector<std::string> args = split_command_line(command_line);
+    if (args.empty()) return false;
+    args[0] = native_path(args[0].c_str());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    // A pipe that closes on exec tells the parent whether the program started,
+    // as CreateProcess does.
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return false;
+    int output = options.output ? handle_fd(options.output) : -1;
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (pid == 0) {
+        if (output >= 0) {
+            ::dup2(output, 1);
+            ::dup2(output, 2);
+        }
+        if (!options.inherit_handles) {
+            for (int fd = 3; fd < 1024; ++fd)
+                if (fd != report[1]) ::close(fd);
+        }
+        ::execv(argv[0], argv.data());
+        int err = errno;
+        ssize_t ignored = ::write(report[1], &err, sizeof err);
+        (void)ignored;
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    int err = 0;
+    ssize_t n;
+    do {
+        n = ::read(report[0], &err, sizeof err);
+    } while (n < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (n > 0) {
+        ::waitpid(pid, nullptr, 0);
+        return false;
+    }
+    auto* child = new ChildState{pid, false, 0};
+    out->process = child;
+    out->thread = child;
+    return true;
+}
+
+bool posix_wait_process(const plat_process& process, uint32_t milliseconds) {
+    auto* child = static_cast<ChildState*>(process.process);
+    if (!child) return false;
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (!child->reaped) {
+        pid_t r = ::waitpid(child->pid, &child->status, WNOHANG);
+        if (r == child->pid) {
+            child->reaped = true;
+            break;
+        }
+        if (r < 0 && errno != EINTR) return false;
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long long elapsed = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000LL;
+        if (elapsed >= milliseconds) return false;
+        timespec step{0, 2 * 1000000L};
+        ::nanosleep(&step, nullptr);
+    }
+    return true;
+}
+
+bool posix_process_exit_code(const plat_process& process, unsigned long* code) {
+    auto* child = static_cast<ChildState*>(process.process);
+    if (!child) return false;
+    if (!child->reaped) {
+        *code = 259;  // STILL_ACTIVE
+        return true;
+    }
+    if (WIFEXITED(child->status))
+        *code = static_cast<unsigned long>(WEXITSTATUS(child->status));
+    else
+        *code = 128u + static_cast<unsigned long>(WTERMSIG(child->status));
+    return true;
+}
+
+void posix_close_process(plat_process* process) {
+    delete static_cast<ChildState*>(process->process);
+    process->process = nullptr;
+    process->thread = nullptr;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(plat_lock::opaque), "a mutex fits the lock");
+pthread_mutex_t* mutex_of(plat_lock* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->opaque); }
+void posix_lock_init(plat_lock* lock) { pthread_mutex_init(mutex_of(lock), nullptr); }
+void posix_lock_enter(plat_lock* lock) { pthread_mutex_lock(mutex_of(lock)); }
+void posix_lock_leave(plat_lock* lock) { pthread_mutex_unlock(mutex_of(lock)); }
+void posix_lock_retire(plat_lock* lock) { pthread_mutex_destroy(mutex_of(lock)); }
+
+const plat_ops kPosixOps = {
+    posix_fopen,
+    posix_mkdir,
+    posix_copy_file,
+    posix_move_file,
+    posix_move_file_replace,
+    posix_delete_file,
+    posix_remove_directory,
+    posix_get_file_attributes,
+    posix_set_file_attributes,
+    posix_find_first,
+    posix_find_next,
+    posix_find_close,
+    posix_temp_path,
+    posix_local_appdata,
+    posix_module_path,
+    posix_module_path_wide,
+    windows_wide_to_utf8,
+    windows_utf8_to_wide,
+    posix_process_id,
+    posix_getenv,
+    posix_putenv,
+    posix_sleep,
+    posix_create_output_file,
+    posix_close_output_file,
+    posix_start_process,
+    posix_wait_process,
+    posix_process_exit_code,
+    posix_close_process,
+    posix_lock_init,
+    posix_lock_enter,
+    posix_lock_leave,
+    posix_lock_retire,
+};
+
+}  // namespace
+
+const plat_ops& plat_native_ops() { return kPosixOps; }

@@ -1,0 +1,188 @@
+// The win32 layer: the product's seam, built on the narrow ("A") Windows
+// functions. Each operation is a thin call; the rules around them live in the
+// portable core.
+#include <windows.h>
+#include <direct.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/ops.h"
+
+namespace {
+
+FILE* win_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+int win_mkdir(const char* path) { return _mkdir(path); }
+
+bool win_copy_file(const char* from, const char* to, bool fail_if_exists) {
+    return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
+}
+
+bool win_move_file(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool win_move_file_replace(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool win_delete_file(const char* path) { return DeleteFileA(path) != 0; }
+
+bool win_remove_directory(const char* path) { return RemoveDirectoryA(path) != 0; }
+
+uint32_t win_get_file_attributes(const char* path) { return GetFileAttributesA(path); }
+
+bool win_set_file_attributes(const char* path, uint32_t attributes) {
+    return SetFileAttributesA(path, attributes) != 0;
+}
+
+void copy_find_data(const WIN32_FIND_DATAA& from, plat_find_data* out) {
+    static_assert(sizeof out->name == sizeof from.cFileName, "names are MAX_PATH bytes");
+    std::memcpy(out->name, from.cFileName, sizeof out->name);
+    out->attributes = from.dwFileAttributes;
+}
+
+plat_find_handle win_find_first(const char* pattern, plat_find_data* out) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern, &data);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    copy_find_data(data, out);
+    return h;
+}
+
+bool win_find_next(plat_find_handle find, plat_find_data* out) {
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(static_cast<HANDLE>(find), &data)) return false;
+    copy_find_data(data, out);
+    return true;
+}
+
+void win_find_close(plat_find_handle find) { FindClose(static_cast<HANDLE>(find)); }
+
+uint32_t win_temp_path(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+
+bool win_local_appdata(char* buffer) {
+    buffer[0] = 0;
+    return SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr,
+                                      SHGFP_TYPE_CURRENT, buffer));
+}
+
+uint32_t win_module_path(char* buffer, uint32_t size) { return GetModuleFileNameA(nullptr, buffer, size); }
+
+uint32_t win_module_path_wide(char16_t* buffer, uint32_t size) {
+    static_assert(sizeof(char16_t) == sizeof(WCHAR), "UTF-16 units");
+    return GetModuleFileNameW(nullptr, reinterpret_cast<WCHAR*>(buffer), size);
+}
+
+int win_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size) {
+    return WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const WCHAR*>(in), in_length, out, out_size, nullptr,
+                               nullptr);
+}
+
+int win_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size) {
+    return MultiByteToWideChar(CP_UTF8, 0, in, in_length, reinterpret_cast<WCHAR*>(out), out_size);
+}
+
+unsigned long win_process_id() { return GetCurrentProcessId(); }
+
+const char* win_getenv(const char* name) { return std::getenv(name); }
+
+int win_putenv(const char* assignment) { return _putenv(assignment); }
+
+void win_sleep(uint32_t milliseconds) { Sleep(milliseconds); }
+
+plat_handle win_create_output_file(const char* path) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+void win_close_output_file(plat_handle file) {
+    if (file) CloseHandle(static_cast<HANDLE>(file));
+}
+
+bool win_start_process(char* command_line, const plat_start_options& options, plat_process* out) {
+    STARTUPINFOA si;
+    std::memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (options.output) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = static_cast<HANDLE>(options.output);
+        si.hStdError = static_cast<HANDLE>(options.output);
+    }
+    PROCESS_INFORMATION pi;
+    std::memset(&pi, 0, sizeof pi);
+    DWORD flags = options.no_window ? CREATE_NO_WINDOW : 0;
+    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, options.inherit_handles ? TRUE : FALSE, flags,
+                        nullptr, nullptr, &si, &pi))
+        return false;
+    out->process = pi.hProcess;
+    out->thread = pi.hThread;
+    return true;
+}
+
+bool win_wait_process(const plat_process& process, uint32_t milliseconds) {
+    return WaitForSingleObject(static_cast<HANDLE>(process.process), milliseconds) == WAIT_OBJECT_0;
+}
+
+bool win_process_exit_code(const plat_process& process, unsigned long* code) {
+    DWORD value = 0;
+    if (!GetExitCodeProcess(static_cast<HANDLE>(process.process), &value)) return false;
+    *code = value;
+    return true;
+}
+
+void win_close_process(plat_process* process) {
+    if (process->process) CloseHandle(static_cast<HANDLE>(process->process));
+    if (process->thread) CloseHandle(static_cast<HANDLE>(process->thread));
+    process->process = nullptr;
+    process->thread = nullptr;
+}
+
+static_assert(sizeof(CRITICAL_SECTION) <= sizeof(plat_lock::opaque), "a critical section fits the lock");
+CRITICAL_SECTION* section_of(plat_lock* lock) { return reinterpret_cast<CRITICAL_SECTION*>(lock->opaque); }
+void win_lock_init(plat_lock* lock) { InitializeCriticalSection(section_of(lock)); }
+void win_lock_enter(plat_lock* lock) { EnterCriticalSection(section_of(lock)); }
+void win_lock_leave(plat_lock* lock) { LeaveCriticalSection(section_of(lock)); }
+void win_lock_retire(plat_lock* lock) { DeleteCriticalSection(section_of(lock)); }
+
+const plat_ops kWin32Ops = {
+    win_fopen,
+    win_mkdir,
+    win_copy_file,
+    win_move_file,
+    win_move_file_replace,
+    win_delete_file,
+    win_remove_directory,
+    win_get_file_attributes,
+    win_set_file_attributes,
+    win_find_first,
+    win_find_next,
+    win_find_close,
+    win_temp_path,
+    win_local_appdata,
+    win_module_path,
+    win_module_path_wide,
+    win_wide_to_utf8,
+    win_utf8_to_wide,
+    win_process_id,
+    win_getenv,
+    win_putenv,
+    win_sleep,
+    win_create_output_file,
+    win_close_output_file,
+    win_start_process,
+    win_wait_process,
+    win_process_exit_code,
+    win_close_process,
+    win_lock_init,
+    win_lock_enter,
+    win_lock_leave,
+    win_lock_retire,
+};
+
+}  // namespace
+
+const plat_ops& plat_native_ops() { return kWin32Ops; }

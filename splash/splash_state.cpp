@@ -1,0 +1,12 @@
+#include "splash/splash_state.h"
+
+#include <cstring>
+
+splash_state g_splash;
+
+void splash_state_clear() {
+    std::memset(&g_splash.lock, 0, sizeof g_splash.lock);
+    std::memset(g_splash.line, 0, sizeof g_splash.line);
+    g_splash.percent = 0;
+    g_splash.active.store(0, std::memory_order_relaxed);
+}

@@ -1,0 +1,211 @@
+#include "support.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "pelko-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data())) std::abort();
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Restore write permission first, so read-only leftovers go too.
+    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator(); ++it)
+        if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::at(const std::string& relative) const { return path_ + "/" + relative; }
+
+std::string TempDir::win(const std::string& relative) const {
+    std::string tail = relative;
+    for (char& c : tail)
+        if (c == '/') c = '\\';
+    return path_ + "\\" + tail;
+}
+
+namespace {
+
+FakePlatform* g_fake = nullptr;
+
+std::string text(const char* p) { return p ? p : ""; }
+
+FILE* fake_fopen(const char* path, const char* mode) {
+    if (g_fake->fail_fopen && g_fake->fail_fopen(text(path), text(mode))) return nullptr;
+    return plat_native_ops().fopen(path, mode);
+}
+
+bool fake_copy_file(const char* from, const char* to, bool fail_if_exists) {
+    if (g_fake->fail_copy && g_fake->fail_copy(text(from), text(to))) return false;
+    return plat_native_ops().copy_file(from, to, fail_if_exists);
+}
+
+bool fake_move_file(const char* from, const char* to) {
+    if (g_fake->fail_move && g_fake->fail_move(text(from), text(to))) return false;
+    return plat_native_ops().move_file(from, to);
+}
+
+bool fake_move_file_replace(const char* from, const char* to) {
+    if (g_fake->fail_move && g_fake->fail_move(text(from), text(to))) return false;
+    return plat_native_ops().move_file_replace(from, to);
+}
+
+bool fake_delete_file(const char* path) {
+    if (g_fake->fail_delete && g_fake->fail_delete(text(path))) return false;
+    return plat_native_ops().delete_file(path);
+}
+
+bool fake_local_appdata(char* buffer) {
+    std::snprintf(buffer, 260, "%s", g_fake->local_appdata.c_str());
+    return true;
+}
+
+uint32_t fake_module_path(char* buffer, uint32_t size) {
+    if (g_fake->module_path_fails || size == 0) return 0;
+    const std::string& p = g_fake->module_path;
+    if (p.size() + 1 > size) {
+        std::memcpy(buffer, p.data(), size - 1);
+        buffer[size - 1] = 0;
+        return size;
+    }
+    std::memcpy(buffer, p.c_str(), p.size() + 1);
+    return static_cast<uint32_t>(p.size());
+}
+
+uint32_t fake_module_path_wide(char16_t* buffer, uint32_t size) {
+    if (g_fake->module_path_fails || size == 0) return 0;
+    std::vector<char16_t> wide(g_fake->module_path.size() * 2 + 2);
+    int n = plat_native_ops().utf8_to_wide(g_fake->module_path.c_str(), -1, wide.data(),
+                                           static_cast<int>(wide.size()));
+    if (n <= 0) return 0;
+    uint32_t length = static_cast<uint32_t>(n - 1);
+    if (length + 1 > size) {
+        std::memcpy(buffer, wide.data(), (size - 1) * sizeof(char16_t));
+        buffer[size - 1] = 0;
+        return size;
+    }
+    std::memcpy(buffer, wide.data(), (length + 1) * sizeof(char16_t));
+    return length;
+}
+
+unsigned long fake_process_id() { return g_fake->pid; }
+
+const char* fake_getenv(const char* name) {
+    auto it = g_fake->env.find(name);
+    return it == g_fake->env.end() ? nullptr : it->second.c_str();
+}
+
+int fake_putenv(const char* assignment) {
+    std::string a = assignment;
+    g_fake->putenvs.push_back(a);
+    size_t eq = a.find('=');
+    if (eq != std::string::npos) g_fake->env[a.substr(0, eq)] = a.substr(eq + 1);
+    return 0;
+}
+
+void fake_sleep(uint32_t ms) { g_fake->sleeps.push_back(ms); }
+
+plat_handle fake_create_output_file(const char* path) {
+    if (g_fake->fail_create_output && g_fake->fail_create_output(text(path))) return nullptr;
+    return plat_native_ops().create_output_file(path);
+}
+
+bool fake_start_process(char* command_line, const plat_start_options& options, plat_process* out) {
+    g_fake->started.push_back({command_line, options});
+    if (!g_fake->start_succeeds) return false;
+    out->process = reinterpret_cast<plat_handle>(0x1234);
+    out->thread = reinterpret_cast<plat_handle>(0x5678);
+    return true;
+}
+
+bool fake_wait_process(const plat_process&, uint32_t ms) {
+    g_fake->sleeps.push_back(ms);
+    return g_fake->wait_succeeds;
+}
+
+bool fake_process_exit_code(const plat_process&, unsigned long* code) {
+    *code = g_fake->exit_code;
+    return true;
+}
+
+void fake_close_process(plat_process* p) { p->process = p->thread = nullptr; }
+
+void fake_lock_enter(plat_lock* lock) {
+    ++g_fake->lock_enters;
+    plat_native_ops().lock_enter(lock);
+}
+
+}  // namespace
+
+FakePlatform::FakePlatform() : ops(plat_native_ops()) {
+    g_fake = this;
+    ops.fopen = fake_fopen;
+    ops.copy_file = fake_copy_file;
+    ops.move_file = fake_move_file;
+    ops.move_file_replace = fake_move_file_replace;
+    ops.delete_file = fake_delete_file;
+    ops.local_appdata = fake_local_appdata;
+    ops.module_path = fake_module_path;
+    ops.module_path_wide = fake_module_path_wide;
+    ops.process_id = fake_process_id;
+    ops.getenv = fake_getenv;
+    ops.putenv = fake_putenv;
+    ops.sleep = fake_sleep;
+    ops.create_output_file = fake_create_output_file;
+    ops.start_process = fake_start_process;
+    ops.wait_process = fake_wait_process;
+    ops.process_exit_code = fake_process_exit_code;
+    ops.close_process = fake_close_process;
+    ops.lock_enter = fake_lock_enter;
+    plat_install_ops(&ops);
+}
+
+FakePlatform::~FakePlatform() {
+    plat_install_ops(nullptr);
+    g_fake = nullptr;
+}
+
+uint32_t FakePlatform::total_sleep() const {
+    uint32_t total = 0;
+    for (uint32_t s : sleeps) total += s;
+    return total;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void make_dirs(const std::string& path) { fs::create_directories(path); }
+
+void write_usable_rom(const std::string& path) {
+    std::string rom(512, '\0');
+    rom[0x15C] = static_cast<char>(0x56);
+    rom[0x15D] = static_cast<char>(0xCF);
+    write_file(path, rom);
+}

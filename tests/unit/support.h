@@ -1,0 +1,73 @@
+// Test doubles and helpers shared by the unit tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ops.h"
+
+// A fresh directory under the system's temporary folder, removed with its
+// contents at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    // path() + "/" + relative, for the test's own file handling.
+    std::string at(const std::string& relative) const;
+    // The same path as the launcher composes it: directory, backslash, name.
+    std::string win(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+// Replaces the platform layer for the life of the object. Calls it does not
+// override go to the real posix layer, so files are real files.
+struct FakePlatform {
+    FakePlatform();
+    ~FakePlatform();
+
+    // The process environment as the launcher sees it; absent keys are unset.
+    std::map<std::string, std::string> env;
+    std::vector<std::string> putenvs;
+    std::vector<uint32_t> sleeps;
+    uint32_t total_sleep() const;
+
+    std::string module_path = "/downloads/Pelko-Setup.exe";  // UTF-8
+    bool module_path_fails = false;
+    std::string local_appdata = "/nonexistent-appdata";
+    unsigned long pid = 4242;
+
+    struct Started {
+        std::string command_line;
+        plat_start_options options;
+    };
+    std::vector<Started> started;
+    bool start_succeeds = true;
+    bool wait_succeeds = true;
+    unsigned long exit_code = 0;
+
+    int lock_enters = 0;
+
+    // Return true to make the call fail.
+    std::function<bool(const std::string& from, const std::string& to)> fail_copy;
+    std::function<bool(const std::string& from, const std::string& to)> fail_move;
+    std::function<bool(const std::string& path, const std::string& mode)> fail_fopen;
+    std::function<bool(const std::string& path)> fail_delete;
+    std::function<bool(const std::string& path)> fail_create_output;
+
+    plat_ops ops;
+};
+
+// Reads a whole file; "" when it does not exist.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+bool file_exists(const std::string& path);
+void make_dirs(const std::string& path);
+
+// A file that passes the launcher's "usable DS ROM" test.
+void write_usable_rom(const std::string& path);
