@@ -60,3 +60,6 @@ void plat_lock_init(plat_lock* lock) { ops().lock_init(lock); }
 void plat_lock_enter(plat_lock* lock) { ops().lock_enter(lock); }
 void plat_lock_leave(plat_lock* lock) { ops().lock_leave(lock); }
 void plat_lock_retire(plat_lock* lock) { ops().lock_retire(lock); }
+plat_thread plat_thread_start(plat_thread_main main, void* parameter) { return ops().thread_start(main, parameter); }
+bool plat_thread_wait(plat_thread thread, uint32_t milliseconds) { return ops().thread_wait(thread, milliseconds); }
+void plat_thread_close(plat_thread thread) { ops().thread_close(thread); }

@@ -43,6 +43,9 @@ struct plat_ops {
     void (*lock_enter)(plat_lock* lock);
     void (*lock_leave)(plat_lock* lock);
     void (*lock_retire)(plat_lock* lock);
+    plat_thread (*thread_start)(plat_thread_main main, void* parameter);
+    bool (*thread_wait)(plat_thread thread, uint32_t milliseconds);
+    void (*thread_close)(plat_thread thread);
 };
 
 // The layer this build was made with (win32 or posix).

@@ -165,6 +165,17 @@ void plat_lock_enter(plat_lock* lock);   // EnterCriticalSection
 void plat_lock_leave(plat_lock* lock);   // LeaveCriticalSection
 void plat_lock_retire(plat_lock* lock);  // DeleteCriticalSection
 
+using plat_thread = void*;
+using plat_thread_main = unsigned long (*)(void* parameter);
+
+// CreateThread with default security and stack size, running at once. Null on
+// failure.
+plat_thread plat_thread_start(plat_thread_main main, void* parameter);
+// WaitForSingleObject on the thread: true when it ended within the time.
+bool plat_thread_wait(plat_thread thread, uint32_t milliseconds);
+// CloseHandle on the thread handle.
+void plat_thread_close(plat_thread thread);
+
 // Lets the compiler check printf-style formats against the C99 printf family
 // this build uses (mingw's own on Windows).
 #if defined(__MINGW32__)

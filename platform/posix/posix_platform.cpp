@@ -392,6 +392,82 @@ void posix_lock_enter(plat_lock* lock) { pthread_mutex_lock(mutex_of(lock)); }
 void posix_lock_leave(plat_lock* lock) { pthread_mutex_unlock(mutex_of(lock)); }
 void posix_lock_retire(plat_lock* lock) { pthread_mutex_destroy(mutex_of(lock)); }
 
+// A thread and whether it has ended, so that a wait can time out.
+struct ThreadState {
+    pthread_t id;
+    plat_thread_main main;
+    void* parameter;
+    pthread_mutex_t mutex;
+    pthread_cond_t ended_signal;
+    bool ended;
+    bool joined;
+};
+
+void* thread_trampoline(void* raw) {
+    auto* t = static_cast<ThreadState*>(raw);
+    t->main(t->parameter);
+    pthread_mutex_lock(&t->mutex);
+    t->ended = true;
+    pthread_cond_broadcast(&t->ended_signal);
+    pthread_mutex_unlock(&t->mutex);
+    return nullptr;
+}
+
+plat_thread posix_thread_start(plat_thread_main main, void* parameter) {
+    auto* t = new ThreadState{};
+    t->main = main;
+    t->parameter = parameter;
+    pthread_mutex_init(&t->mutex, nullptr);
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&t->ended_signal, &attr);
+    pthread_condattr_destroy(&attr);
+    if (pthread_create(&t->id, nullptr, thread_trampoline, t) != 0) {
+        pthread_cond_destroy(&t->ended_signal);
+        pthread_mutex_destroy(&t->mutex);
+        delete t;
+        return nullptr;
+    }
+    return t;
+}
+
+bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
+    auto* t = static_cast<ThreadState*>(thread);
+    timespec deadline;
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    pthread_mutex_lock(&t->mutex);
+    while (!t->ended)
+        if (pthread_cond_timedwait(&t->ended_signal, &t->mutex, &deadline) == ETIMEDOUT) break;
+    bool ended = t->ended;
+    pthread_mutex_unlock(&t->mutex);
+    return ended;
+}
+
+// Closing the handle of a thread that still runs leaves it running, as on
+// Windows: it is detached and its record is kept.
+void posix_thread_close(plat_thread thread) {
+    auto* t = static_cast<ThreadState*>(thread);
+    if (!t) return;
+    pthread_mutex_lock(&t->mutex);
+    bool ended = t->ended;
+    pthread_mutex_unlock(&t->mutex);
+    if (!ended) {
+        pthread_detach(t->id);
+        return;
+    }
+    pthread_join(t->id, nullptr);
+    pthread_cond_destroy(&t->ended_signal);
+    pthread_mutex_destroy(&t->mutex);
+    delete t;
+}
+
 const plat_ops kPosixOps = {
     posix_fopen,
     posix_mkdir,
@@ -425,6 +501,9 @@ const plat_ops kPosixOps = {
     posix_lock_enter,
     posix_lock_leave,
     posix_lock_retire,
+    posix_thread_start,
+    posix_thread_wait,
+    posix_thread_close,
 };
 
 }  // namespace

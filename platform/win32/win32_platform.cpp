@@ -148,6 +148,32 @@ void win_lock_enter(plat_lock* lock) { EnterCriticalSection(section_of(lock)); }
 void win_lock_leave(plat_lock* lock) { LeaveCriticalSection(section_of(lock)); }
 void win_lock_retire(plat_lock* lock) { DeleteCriticalSection(section_of(lock)); }
 
+struct ThreadStart {
+    plat_thread_main main;
+    void* parameter;
+};
+
+DWORD WINAPI thread_trampoline(LPVOID raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    return static_cast<DWORD>(start.main(start.parameter));
+}
+
+plat_thread win_thread_start(plat_thread_main main, void* parameter) {
+    auto* start = new ThreadStart{main, parameter};
+    HANDLE h = CreateThread(nullptr, 0, thread_trampoline, start, 0, nullptr);
+    if (!h) delete start;
+    return h;
+}
+
+bool win_thread_wait(plat_thread thread, uint32_t milliseconds) {
+    return WaitForSingleObject(static_cast<HANDLE>(thread), milliseconds) == WAIT_OBJECT_0;
+}
+
+void win_thread_close(plat_thread thread) {
+    if (thread) CloseHandle(static_cast<HANDLE>(thread));
+}
+
 const plat_ops kWin32Ops = {
     win_fopen,
     win_mkdir,
@@ -181,6 +207,9 @@ const plat_ops kWin32Ops = {
     win_lock_enter,
     win_lock_leave,
     win_lock_retire,
+    win_thread_start,
+    win_thread_wait,
+    win_thread_close,
 };
 
 }  // namespace
