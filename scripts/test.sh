@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Every test of the project, from a fresh Debian 12 machine: installs what is
+# missing, builds, then runs the native unit tests (plain and with ASan+UBSan),
+# the fuzz targets for a short time, and the real executable under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "setup"
+scripts/setup.sh
+
+step "native build and unit tests"
+scripts/build.sh native
+ctest --preset native -j2 --timeout 300
+
+step "native build with AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/build.sh native-asan
+ctest --preset native-asan -j2 --timeout 600
+
+step "fuzz targets (short run)"
+tests/fuzz/run.sh "${PELKO_FUZZ_SECONDS:-20}"
+
+step "Windows build"
+scripts/build.sh windows
+if x86_64-w64-mingw32-objdump -p build/windows/Pelko-Setup.exe | grep 'DLL Name' | grep -viE \
+    'KERNEL32|msvcrt|SHELL32|USER32|GDI32|ADVAPI32|WINHTTP|COMDLG32'; then
+  echo "Pelko-Setup.exe imports a library outside the system set" >&2
+  exit 1
+fi
+
+step "the real executable under Wine"
+python3 tests/e2e/run_e2e.py
+
+echo
+echo "all tests passed"

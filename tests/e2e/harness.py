@@ -1,0 +1,245 @@
+"""Runs the real Pelko-Setup.exe under Wine on a virtual display.
+
+A WineSession owns one Xvfb display and one Wine prefix (copied from a base
+prefix that is made once per checkout), starts the launcher with a chosen
+environment and arguments, and stops everything it started by the process ids
+it recorded. Nothing here talks to anything but 127.0.0.1.
+"""
+
+import contextlib
+import http.server
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+WINDOWS_BUILD = ROOT / "build" / "windows"
+LAUNCHER_EXE = WINDOWS_BUILD / "Pelko-Setup.exe"
+STUB_GAME_EXE = WINDOWS_BUILD / "tools" / "stub_game.exe"
+BASE_PREFIX = ROOT / "build" / "e2e" / "prefix-base"
+
+# The session the test runner started; tests take it from here.
+SESSION = None
+
+PROXY_VARIABLES = ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy")
+
+
+def win_path(path):
+    """A Linux path as Windows programs under Wine see it (drive Z:)."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def closed_port():
+    """A loopback port that refuses connections (bound once, then released)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wine_environment(prefix, display):
+    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES}
+    env.update(
+        WINEPREFIX=str(prefix),
+        WINEARCH="win64",
+        WINEDEBUG="-all",
+        # No Mono/Gecko prompts; a crash must not open a debugger dialog that waits forever.
+        WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
+    )
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+def _quiet(cmd, env, timeout=120):
+    return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+
+
+def ensure_base_prefix():
+    """Makes the base prefix once (about 15 s); sessions copy it (about 1 s)."""
+    marker = BASE_PREFIX / ".pelko-ready"
+    if marker.exists():
+        return
+    if BASE_PREFIX.exists():
+        shutil.rmtree(BASE_PREFIX)
+    BASE_PREFIX.parent.mkdir(parents=True, exist_ok=True)
+    env = wine_environment(BASE_PREFIX, None)
+    _quiet(["wineboot", "-i"], env, timeout=300)
+    _quiet(["wineserver", "-w"], env, timeout=300)
+    # Without a window manager, windows only get a caption (and DestroyWindow
+    # stops stalling) when Wine manages them itself.
+    _quiet(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/t", "REG_SZ",
+            "/d", "N", "/f"], env)
+    _quiet(["wineserver", "-w"], env, timeout=300)
+    marker.write_text("ok\n")
+
+
+@dataclass
+class RunResult:
+    returncode: int
+    elapsed: float
+    stdout: str
+    stderr: str
+    timed_out: bool = False
+    lines: list = field(default_factory=list)
+
+    def logged(self, line):
+        return line in self.lines
+
+
+class WineSession:
+    """One display and one prefix; thread-safe runs of the launcher."""
+
+    def __init__(self, with_display=True):
+        self.with_display = with_display
+        self.work = Path(tempfile.mkdtemp(prefix="pelko-e2e-"))
+        self.prefix = self.work / "prefix"
+        self.display = None
+        self._xvfb = None
+        self._counter = 0
+        self._lock = threading.Lock()
+
+    # -- lifecycle
+
+    def start(self):
+        ensure_base_prefix()
+        shutil.copytree(BASE_PREFIX, self.prefix, symlinks=True)
+        if self.with_display:
+            self._start_xvfb()
+        env = self.env()
+        # A persistent server, primed once with every standard stream closed:
+        # Wine's background services inherit the first process's streams.
+        subprocess.Popen(["wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait(timeout=60)
+        _quiet(["wine", "cmd", "/c", "exit"], env, timeout=180)
+        return self
+
+    def stop(self):
+        with contextlib.suppress(Exception):
+            _quiet(["wineserver", "-k"], self.env(), timeout=60)
+        if self._xvfb:
+            with contextlib.suppress(ProcessLookupError):
+                self._xvfb.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self._xvfb.wait(timeout=10)
+            if self._xvfb.poll() is None:
+                self._xvfb.kill()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def _start_xvfb(self):
+        for n in range(90, 200):
+            if Path(f"/tmp/.X{n}-lock").exists() or Path(f"/tmp/.X11-unix/X{n}").exists():
+                continue
+            proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if Path(f"/tmp/.X11-unix/X{n}").exists():
+                    self._xvfb = proc
+                    self.display = f":{n}"
+                    return
+                if proc.poll() is not None:
+                    break
+                time.sleep(0.05)
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        raise RuntimeError("could not start Xvfb")
+
+    # -- helpers for tests
+
+    def env(self, display=True):
+        return wine_environment(self.prefix, self.display if display else None)
+
+    def scratch(self, name):
+        """A fresh folder for one test."""
+        with self._lock:
+            self._counter += 1
+            path = self.work / f"{self._counter:03d}-{name}"
+        path.mkdir(parents=True)
+        return path
+
+    def run(self, exe, args=(), env=None, cwd=None, timeout=60, display=True):
+        """Starts a Windows program with wine; output goes to files, never pipes."""
+        full_env = self.env(display)
+        full_env.update(env or {})
+        out_dir = Path(tempfile.mkdtemp(dir=self.work, prefix="run-"))
+        out_path, err_path = out_dir / "out.txt", out_dir / "err.txt"
+        start = time.monotonic()
+        timed_out = False
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            proc = subprocess.Popen(["wine", str(exe), *args], env=full_env, cwd=cwd,
+                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                    start_new_session=True)
+            try:
+                rc = proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                timed_out = True
+                with contextlib.suppress(ProcessLookupError):
+                    os.killpg(proc.pid, signal.SIGKILL)
+                rc = proc.wait()
+        elapsed = time.monotonic() - start
+        stdout = out_path.read_bytes().decode("utf-8", "replace")
+        stderr = err_path.read_bytes().decode("utf-8", "replace")
+        lines = [l for l in stdout.replace("\r\n", "\n").split("\n") if not l.startswith("wine:")]
+        return RunResult(rc, elapsed, stdout, stderr, timed_out, lines)
+
+    def reg_query(self, key):
+        proc = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env(False),
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=False)
+        return proc.returncode, proc.stdout.decode("utf-8", "replace")
+
+
+class UpdateSite:
+    """A folder served over plain HTTP on 127.0.0.1, in a thread of the harness."""
+
+    def __init__(self, root):
+        self.root = Path(root)
+        handler = self._handler()
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.port = self.server.server_address[1]
+        self.requests = []
+        self._thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def _handler(self):
+        site = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def __init__(self, *a, **kw):
+                super().__init__(*a, directory=str(site.root), **kw)
+
+            def do_GET(self):
+                site.requests.append(self.path)
+                super().do_GET()
+
+            def log_message(self, *args):
+                pass
+
+        return Handler
+
+    @property
+    def base(self):
+        return f"http://127.0.0.1:{self.port}"
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.shutdown()
+        self.server.server_close()
