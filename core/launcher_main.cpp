@@ -3,12 +3,14 @@
 // ones that say so end the run early.
 #include "core/launcher_main.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "build_config.h"
 #include "core/game_launch.h"
 #include "core/home_layout.h"
 #include "core/invite.h"
+#include "core/manifest.h"
 #include "core/run.h"
 #include "platform/platform.h"
 #include "services/format.h"
@@ -41,11 +43,18 @@ void resolve_home(char* home, size_t size) {
     plat_mkdir(home);
 }
 
+// The manifest values live as long as the run.
+struct run_context_owner {
+    run_context* ctx;
+    ~run_context_owner() { free_manifest_values(&ctx->manifest); }
+};
+
 }  // namespace
 
 int launcher_main(int argc, char** argv) {
     run_context ctx;
     std::memset(&ctx, 0, sizeof ctx);
+    run_context_owner owner{&ctx};
 
     // 1. Where the update site is.
     const char* configured_base = env_non_empty("PELKO_UPDATE_BASE");
@@ -68,8 +77,16 @@ int launcher_main(int argc, char** argv) {
     format_into(version_record, sizeof version_record, "%s%cversion.txt", ctx.home, kPathSeparator);
     read_record(version_record, ctx.installed_version, sizeof ctx.installed_version);
 
+    // 12. Update check. Without usable manifest values the run goes on with
+    // what is installed.
+    bool manifest_read = false;
+    if (char* manifest = fetch_manifest(ctx.update_base)) {
+        manifest_read = read_manifest(manifest, &ctx.manifest) == manifest_outcome::values;
+        std::free(manifest);
+    }
+
     // 15. Which game this run starts.
-    int ended = resolve_game(&ctx, false);
+    int ended = resolve_game(&ctx, manifest_read);
     if (ended != kRunGoesOn) return ended;
 
     // 17. Install-only mode stops before the game.

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/manifest.h"
+
 // Buffer sizes of the run context. Texts that do not fit are cut.
 constexpr int kRoomCodeSize = 16;         // 15 characters A-Z 0-9 and a NUL
 constexpr int kHomeSize = 1024;
@@ -23,6 +25,7 @@ struct run_context {
     char home[kHomeSize];
     char launcher_path[kLauncherPathSize];
     char installed_version[kVersionSize];
+    manifest_values manifest;
     char game_dir[kGameDirSize];
     char game_exe[kGameExeSize];
     char patched_rom[kRomPathSize];

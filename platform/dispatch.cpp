@@ -63,3 +63,9 @@ void plat_lock_retire(plat_lock* lock) { ops().lock_retire(lock); }
 plat_thread plat_thread_start(plat_thread_main main, void* parameter) { return ops().thread_start(main, parameter); }
 bool plat_thread_wait(plat_thread thread, uint32_t milliseconds) { return ops().thread_wait(thread, milliseconds); }
 void plat_thread_close(plat_thread thread) { ops().thread_close(thread); }
+
+plat_http plat_http_open(const plat_http_request& request) { return ops().http_open(request); }
+uint32_t plat_http_read(plat_http http, unsigned char* buffer, uint32_t size) {
+    return ops().http_read(http, buffer, size);
+}
+void plat_http_close(plat_http http) { ops().http_close(http); }

@@ -46,6 +46,10 @@ struct plat_ops {
     plat_thread (*thread_start)(plat_thread_main main, void* parameter);
     bool (*thread_wait)(plat_thread thread, uint32_t milliseconds);
     void (*thread_close)(plat_thread thread);
+
+    plat_http (*http_open)(const plat_http_request& request);
+    uint32_t (*http_read)(plat_http http, unsigned char* buffer, uint32_t size);
+    void (*http_close)(plat_http http);
 };
 
 // The layer this build was made with (win32 or posix).

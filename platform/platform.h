@@ -176,6 +176,31 @@ bool plat_thread_wait(plat_thread thread, uint32_t milliseconds);
 // CloseHandle on the thread handle.
 void plat_thread_close(plat_thread thread);
 
+// ---------------------------------------------------------------------------
+// HTTP (WinHTTP)
+
+struct plat_http_request {
+    const char16_t* user_agent;
+    const char16_t* host;
+    uint16_t port;
+    const char16_t* object;  // path and query, beginning with "/"
+    bool secure;             // https
+};
+using plat_http = void*;
+
+// One GET with the system's defaults for time-outs, redirects, proxies and
+// certificates: WinHttpOpen (default proxy, synchronous), WinHttpConnect,
+// WinHttpOpenRequest ("GET", default version, no referrer, default accept
+// types, WINHTTP_FLAG_SECURE for https), WinHttpSendRequest (nothing
+// added), WinHttpReceiveResponse. Null when no response arrived; the handles
+// opened so far are closed. Any status code is a response.
+plat_http plat_http_open(const plat_http_request& request);
+// WinHttpQueryDataAvailable then WinHttpReadData of at most size bytes. 0 at
+// the end of the body or when a call fails.
+uint32_t plat_http_read(plat_http http, unsigned char* buffer, uint32_t size);
+// Closes the request, the connection and the session.
+void plat_http_close(plat_http http);
+
 // Lets the compiler check printf-style formats against the C99 printf family
 // this build uses (mingw's own on Windows).
 #if defined(__MINGW32__)

@@ -19,6 +19,7 @@
 
 #include "platform/ops.h"
 #include "platform/posix/command_line.h"
+#include "platform/posix/posix_layer.h"
 #include "platform/posix/utf.h"
 #include "platform/posix/wildcard.h"
 
@@ -504,6 +505,9 @@ const plat_ops kPosixOps = {
     posix_thread_start,
     posix_thread_wait,
     posix_thread_close,
+    posix_http_open,
+    posix_http_read,
+    posix_http_close,
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/ops.h"
+#include "platform/win32/win32_layer.h"
 
 namespace {
 
@@ -210,6 +211,9 @@ const plat_ops kWin32Ops = {
     win_thread_start,
     win_thread_wait,
     win_thread_close,
+    win_http_open,
+    win_http_read,
+    win_http_close,
 };
 
 }  // namespace

@@ -147,6 +147,25 @@ void fake_lock_enter(plat_lock* lock) {
     plat_native_ops().lock_enter(lock);
 }
 
+uint32_t fake_temp_path(char* buffer, uint32_t size) {
+    if (g_fake->temp_dir.empty()) return plat_native_ops().temp_path(buffer, size);
+    return static_cast<uint32_t>(std::snprintf(buffer, size, "%s", g_fake->temp_dir.c_str()));
+}
+
+std::string utf8_of(const char16_t* text) {
+    std::string out;
+    for (; text && *text; ++text) out += static_cast<char>(*text < 0x80 ? *text : '?');
+    return out;
+}
+
+plat_http fake_http_open(const plat_http_request& request) {
+    FakePlatform::HttpRequest seen{utf8_of(request.host), request.port, utf8_of(request.object), request.secure,
+                                   utf8_of(request.user_agent)};
+    g_fake->http_requests.push_back(seen);
+    if (seen.host != "127.0.0.1") return nullptr;
+    return plat_native_ops().http_open(request);
+}
+
 }  // namespace
 
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
@@ -169,6 +188,8 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.process_exit_code = fake_process_exit_code;
     ops.close_process = fake_close_process;
     ops.lock_enter = fake_lock_enter;
+    ops.temp_path = fake_temp_path;
+    ops.http_open = fake_http_open;
     plat_install_ops(&ops);
 }
 

@@ -53,6 +53,20 @@ struct FakePlatform {
 
     int lock_enters = 0;
 
+    // The temporary folder (with its trailing slash); the system's when empty.
+    std::string temp_dir;
+
+    // Every download the launcher asked for. Only 127.0.0.1 is ever contacted:
+    // a request for any other host gets no response.
+    struct HttpRequest {
+        std::string host;
+        uint16_t port;
+        std::string object;
+        bool secure;
+        std::string user_agent;
+    };
+    std::vector<HttpRequest> http_requests;
+
     // Return true to make the call fail.
     std::function<bool(const std::string& from, const std::string& to)> fail_copy;
     std::function<bool(const std::string& from, const std::string& to)> fail_move;
