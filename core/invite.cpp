@@ -4,6 +4,7 @@
 #include "core/invite.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/text.h"
@@ -81,4 +82,12 @@ void log_room_code_outcome(const char* code, int from_filename) {
                                          "launcher instead to host a fresh room"
                                        : "a clicked pelko:// invite link";
     log_printf("one-tap: joining room %s (source: %s)\n", code, source);
+}
+
+int onetap_test_report(const char* code, int from_filename, const char* report_path) {
+    if (FILE* f = plat_fopen(report_path, "w")) {
+        file_printf(f, "roomcode=%s from_filename=%d\n", code, from_filename);
+        std::fclose(f);
+    }
+    return 0;
 }

@@ -15,3 +15,8 @@ int room_code_from_file_name(char code[kRoomCodeSize]);
 
 // The log line that says whether this run joins a room, and why.
 void log_room_code_outcome(const char* code, int from_filename);
+
+// One-tap test mode: writes "roomcode=<code> from_filename=<0|1>" and a line
+// end to the file named by report_path (nothing when it cannot be opened).
+// Returns the exit code of the run, 0.
+int onetap_test_report(const char* code, int from_filename, const char* report_path);

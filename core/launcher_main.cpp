@@ -12,6 +12,7 @@
 #include "core/invite.h"
 #include "core/manifest.h"
 #include "core/run.h"
+#include "core/self_install.h"
 #include "platform/platform.h"
 #include "services/format.h"
 #include "services/log.h"
@@ -70,6 +71,15 @@ int launcher_main(int argc, char** argv) {
 
     // 7. Home directory.
     resolve_home(ctx.home, sizeof ctx.home);
+
+    // 8. Install this launcher into the home directory and register the URL
+    // scheme, unless its own path cannot be had whole.
+    uint32_t length = plat_module_path(ctx.launcher_path, sizeof ctx.launcher_path);
+    if (length > 0 && length < sizeof ctx.launcher_path) self_install(ctx.launcher_path, ctx.home, ctx.from_filename);
+
+    // 9. One-tap test mode reports the invite and ends, installed and registered.
+    if (const char* report = plat_getenv("VELA_ONETAP_TEST"))
+        return onetap_test_report(ctx.room_code, ctx.from_filename, report);
 
     // 10-11. Undo a half-finished update, then read the installed version.
     repair_version_record(ctx.home);

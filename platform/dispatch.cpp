@@ -69,3 +69,11 @@ uint32_t plat_http_read(plat_http http, unsigned char* buffer, uint32_t size) {
     return ops().http_read(http, buffer, size);
 }
 void plat_http_close(plat_http http) { ops().http_close(http); }
+
+bool plat_reg_create_key(plat_reg_key parent, const char* subkey, plat_reg_key* out) {
+    return ops().reg_create_key(parent, subkey, out);
+}
+bool plat_reg_set_string(plat_reg_key key, const char* name, const char* data, uint32_t stored_length) {
+    return ops().reg_set_string(key, name, data, stored_length);
+}
+void plat_reg_close_key(plat_reg_key key) { ops().reg_close_key(key); }

@@ -50,6 +50,10 @@ struct plat_ops {
     plat_http (*http_open)(const plat_http_request& request);
     uint32_t (*http_read)(plat_http http, unsigned char* buffer, uint32_t size);
     void (*http_close)(plat_http http);
+
+    bool (*reg_create_key)(plat_reg_key parent, const char* subkey, plat_reg_key* out);
+    bool (*reg_set_string)(plat_reg_key key, const char* name, const char* data, uint32_t stored_length);
+    void (*reg_close_key)(plat_reg_key key);
 };
 
 // The layer this build was made with (win32 or posix).

@@ -201,6 +201,20 @@ uint32_t plat_http_read(plat_http http, unsigned char* buffer, uint32_t size);
 // Closes the request, the connection and the session.
 void plat_http_close(plat_http http);
 
+// ---------------------------------------------------------------------------
+// Registry (HKEY_CURRENT_USER)
+
+using plat_reg_key = void*;
+
+// RegCreateKeyExA: creates or opens subkey below parent (null: the current
+// user's hive) as a non-volatile key with KEY_WRITE, no security attributes.
+bool plat_reg_create_key(plat_reg_key parent, const char* subkey, plat_reg_key* out);
+// RegSetValueExA with REG_SZ: name null is the unnamed value; stored_length
+// counts the bytes stored, the terminating NUL included.
+bool plat_reg_set_string(plat_reg_key key, const char* name, const char* data, uint32_t stored_length);
+// RegCloseKey.
+void plat_reg_close_key(plat_reg_key key);
+
 // Lets the compiler check printf-style formats against the C99 printf family
 // this build uses (mingw's own on Windows).
 #if defined(__MINGW32__)

@@ -508,6 +508,9 @@ const plat_ops kPosixOps = {
     posix_http_open,
     posix_http_read,
     posix_http_close,
+    posix_reg_create_key,
+    posix_reg_set_string,
+    posix_reg_close_key,
 };
 
 }  // namespace

@@ -175,6 +175,23 @@ void win_thread_close(plat_thread thread) {
     if (thread) CloseHandle(static_cast<HANDLE>(thread));
 }
 
+bool win_reg_create_key(plat_reg_key parent, const char* subkey, plat_reg_key* out) {
+    HKEY key = nullptr;
+    HKEY root = parent ? static_cast<HKEY>(parent) : HKEY_CURRENT_USER;
+    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    *out = key;
+    return true;
+}
+
+bool win_reg_set_string(plat_reg_key key, const char* name, const char* data, uint32_t stored_length) {
+    return RegSetValueExA(static_cast<HKEY>(key), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                          stored_length) == ERROR_SUCCESS;
+}
+
+void win_reg_close_key(plat_reg_key key) { RegCloseKey(static_cast<HKEY>(key)); }
+
 const plat_ops kWin32Ops = {
     win_fopen,
     win_mkdir,
@@ -214,6 +231,9 @@ const plat_ops kWin32Ops = {
     win_http_open,
     win_http_read,
     win_http_close,
+    win_reg_create_key,
+    win_reg_set_string,
+    win_reg_close_key,
 };
 
 }  // namespace

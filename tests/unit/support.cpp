@@ -166,6 +166,25 @@ plat_http fake_http_open(const plat_http_request& request) {
     return plat_native_ops().http_open(request);
 }
 
+struct FakeKey {
+    std::string path;
+};
+
+bool fake_reg_create_key(plat_reg_key parent, const char* subkey, plat_reg_key* out) {
+    std::string path = parent ? static_cast<FakeKey*>(parent)->path + "\\" + subkey : std::string(subkey);
+    if (g_fake->fail_reg_create && g_fake->fail_reg_create(path)) return false;
+    g_fake->registry[path];
+    *out = new FakeKey{path};
+    return true;
+}
+
+bool fake_reg_set_string(plat_reg_key key, const char* name, const char* data, uint32_t stored_length) {
+    g_fake->registry[static_cast<FakeKey*>(key)->path][name ? name : ""] = std::string(data, stored_length);
+    return true;
+}
+
+void fake_reg_close_key(plat_reg_key key) { delete static_cast<FakeKey*>(key); }
+
 }  // namespace
 
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
@@ -190,6 +209,9 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.lock_enter = fake_lock_enter;
     ops.temp_path = fake_temp_path;
     ops.http_open = fake_http_open;
+    ops.reg_create_key = fake_reg_create_key;
+    ops.reg_set_string = fake_reg_set_string;
+    ops.reg_close_key = fake_reg_close_key;
     plat_install_ops(&ops);
 }
 

@@ -67,6 +67,11 @@ struct FakePlatform {
     };
     std::vector<HttpRequest> http_requests;
 
+    // The current user's registry: key path -> value name ("" for the unnamed
+    // value) -> the bytes stored, NUL included.
+    std::map<std::string, std::map<std::string, std::string>> registry;
+    std::function<bool(const std::string& key)> fail_reg_create;
+
     // Return true to make the call fail.
     std::function<bool(const std::string& from, const std::string& to)> fail_copy;
     std::function<bool(const std::string& from, const std::string& to)> fail_move;
