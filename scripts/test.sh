@@ -18,6 +18,9 @@ step "native build with AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/build.sh native-asan
 ctest --preset native-asan -j2 --timeout 600
 
+step "tools"
+python3 -m unittest discover -s tests/tools
+
 step "fuzz targets (short run)"
 tests/fuzz/run.sh "${PELKO_FUZZ_SECONDS:-20}"
 
