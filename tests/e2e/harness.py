@@ -23,6 +23,7 @@ ROOT = Path(__file__).resolve().parents[2]
 WINDOWS_BUILD = ROOT / "build" / "windows"
 LAUNCHER_EXE = WINDOWS_BUILD / "Pelko-Setup.exe"
 STUB_GAME_EXE = WINDOWS_BUILD / "tools" / "stub_game.exe"
+TEST_HELPER_EXE = WINDOWS_BUILD / "tests" / "win" / "pelko_test_helper.exe"
 BASE_PREFIX = ROOT / "build" / "e2e" / "prefix-base"
 
 # The session the test runner started; tests take it from here.

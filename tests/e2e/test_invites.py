@@ -3,7 +3,6 @@ scheme is registered for the current user, the one-tap report, and a click on
 an invite link as the shell performs it."""
 
 import re
-import shlex
 import unittest
 
 import harness
@@ -55,6 +54,15 @@ class InviteInstaller(unittest.TestCase):
             ("HKEY_CURRENT_USER\\Software\\Classes\\pelko\\shell\\open\\command", "(Default)", "REG_SZ",
              f'"{win_path(installed)}" --url "%1"'),
         ]))
+        # Stored lengths count the terminating NUL.
+        command = f'"{win_path(installed)}" --url "%1"'
+        for key, name, data in ((r"Software\Classes\pelko", None, "URL:Pelko"),
+                                (r"Software\Classes\pelko", "URL Protocol", ""),
+                                (r"Software\Classes\pelko\shell\open\command", None, command)):
+            args = ["regvalue", key] + ([name] if name else [])
+            value = harness.SESSION.run(harness.TEST_HELPER_EXE, args, display=False)
+            stored = data.encode() + bytes(1)
+            self.assertEqual(value.lines[0], f"type=1 length={len(stored)} hex={stored.hex()}")
 
     def test_a_click_on_a_link_starts_the_installed_launcher_with_the_room(self):
         p = self.player
@@ -63,14 +71,15 @@ class InviteInstaller(unittest.TestCase):
         self.assertEqual(first.returncode, 0)
         rc, values = registered_values(harness.SESSION)
         command = next(data for key, name, kind, data in values if key.endswith("command"))
+        self.assertEqual(command, f'"{win_path(p.home / "Pelko-Setup.exe")}" --url "%1"')
         # What the shell does: %1 replaced by the link, the result started as
         # one command line.
-        line = command.replace("%1", "pelko://join/wxyz")
-        args = shlex.split(line.replace("\\", "\\\\"))
-        self.assertEqual(args[0], win_path(p.home / "Pelko-Setup.exe"))
-        r = harness.SESSION.run(args[0], args[1:], env=p.env(), cwd=p.root)
+        line_file = p.root / "click.txt"
+        line_file.write_bytes(command.replace("%1", "pelko://join/wxyz").encode())
+        r = harness.SESSION.run(harness.TEST_HELPER_EXE, ["run-file", win_path(line_file)], env=p.env(), cwd=p.root)
         self.assertEqual(r.returncode, 0, r.stdout)
-        self.assertTrue(r.logged("one-tap: joining room WXYZ (source: a clicked pelko:// invite link)"))
+        self.assertTrue(r.logged("exit=0"), r.lines)
+        self.assertEqual(read_text(p.home / "game.1.log"), read_text(p.home / "game.prev.log"))
         report = p.game_report()
         self.assertEqual(report.argv[-1], "--room=WXYZ")
         self.assertTrue(report.cmdline.endswith(" 6100 --room=WXYZ"), report.cmdline)

@@ -1,0 +1,89 @@
+// A Windows program the end-to-end tests run under Wine to see what Wine's own
+// tools cannot show:
+//   pelko_test_helper run-file <file>     starts the command line written in
+//                                          <file> exactly as given (CreateProcessA,
+//                                          no application name), waits, prints
+//                                          "exit=<code>"
+//   pelko_test_helper regvalue <key> [<name>]
+//                                          prints "type=<t> length=<n> hex=<bytes>"
+//                                          for a value under HKEY_CURRENT_USER
+//   pelko_test_helper format-check         runs format_into on this C runtime and
+//                                          prints one line per case
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "services/format.h"
+
+namespace {
+
+int run_file(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return 2;
+    std::string line;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) line.append(buffer, n);
+    std::fclose(f);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        std::printf("start failed %lu\n", GetLastError());
+        return 3;
+    }
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::printf("exit=%lu\n", code);
+    return 0;
+}
+
+int reg_value(const char* key_path, const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        std::printf("no key\n");
+        return 1;
+    }
+    DWORD type = 0, length = 0;
+    unsigned char data[2048];
+    length = sizeof data;
+    LONG r = RegQueryValueExA(key, name, nullptr, &type, data, &length);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) {
+        std::printf("no value\n");
+        return 1;
+    }
+    std::printf("type=%lu length=%lu hex=", type, length);
+    for (DWORD i = 0; i < length; ++i) std::printf("%02x", data[i]);
+    std::printf("\n");
+    return 0;
+}
+
+int format_check() {
+    char small[16];
+    std::memset(small, 'x', sizeof small);
+    int n = format_into(small, sizeof small, "%s", "abcdefghijklmnopqrst");
+    std::printf("cut=%d|%s\n", n, small);
+    char keep[4] = {'k', 'e', 'e', 'p'};
+    n = format_into(keep, 0, "%d", 12345);
+    std::printf("zero=%d|%.4s\n", n, keep);
+    char wide[64];
+    n = format_into(wide, sizeof wide, "%s%c%s|%d|%lu|%02x|%%", "a", '\\', "b", -7, 4000000000UL, 10u);
+    std::printf("conversions=%d|%s\n", n, wide);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "run-file") == 0) return run_file(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "regvalue") == 0) return reg_value(argv[2], argc >= 4 ? argv[3] : nullptr);
+    if (argc >= 2 && std::strcmp(argv[1], "format-check") == 0) return format_check();
+    std::fprintf(stderr, "usage: pelko_test_helper run-file <file> | regvalue <key> [<name>] | format-check\n");
+    return 2;
+}
