@@ -8,10 +8,13 @@
 
 namespace {
 
-constexpr int kBestKeySize = 64;  // a longer key is cut to 63 bytes
 constexpr int kCandidateSize = 1300;
 
-bool exists(const char* path) { return plat_get_file_attributes(path) != PLAT_INVALID_ATTRIBUTES; }
+void copy_cut(char* out, size_t size, const char* text) { format_into(out, size, "%s", text); }
+
+}  // namespace
+
+bool path_exists(const char* path) { return plat_get_file_attributes(path) != PLAT_INVALID_ATTRIBUTES; }
 
 bool opens_for_reading(const char* path) {
     FILE* f = plat_fopen(path, "rb");
@@ -19,10 +22,6 @@ bool opens_for_reading(const char* path) {
     std::fclose(f);
     return true;
 }
-
-void copy_cut(char* out, size_t size, const char* text) { format_into(out, size, "%s", text); }
-
-}  // namespace
 
 void read_record(const char* path, char* out, size_t size) {
     out[0] = 0;
@@ -39,33 +38,24 @@ const char* version_key(const char* directory_name) {
 }
 
 int find_newest_game(const char* home, char* out, size_t out_size) {
-    char pattern[kCandidateSize];
-    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
-
     char best_path[kCandidateSize] = "";
-    char best_key[kBestKeySize] = "";
-    plat_find_data entry;
-    plat_find_handle find = plat_find_first(pattern, &entry);
-    if (find) {
-        do {
-            if (!(entry.attributes & PLAT_ATTR_DIRECTORY)) continue;
-            char candidate[kCandidateSize];
-            format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", home, kPathSeparator,
-                        entry.name, kPathSeparator, kPathSeparator);
-            if (!exists(candidate)) {
-                format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", home,
-                            kPathSeparator, entry.name, kPathSeparator, kPathSeparator);
-                if (!exists(candidate)) continue;
-            }
-            // Strictly greater: among equal keys the first one listed stays.
-            const char* key = version_key(entry.name);
-            if (std::strcmp(key, best_key) > 0) {
-                copy_cut(best_path, sizeof best_path, candidate);
-                copy_cut(best_key, sizeof best_key, key);
-            }
-        } while (plat_find_next(find, &entry));
-        plat_find_close(find);
-    }
+    char best_key[kVersionKeySize] = "";
+    for_each_version_directory(home, [&](const char* name) {
+        char candidate[kCandidateSize];
+        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", home, kPathSeparator, name,
+                    kPathSeparator, kPathSeparator);
+        if (!path_exists(candidate)) {
+            format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", home, kPathSeparator,
+                        name, kPathSeparator, kPathSeparator);
+            if (!path_exists(candidate)) return;
+        }
+        // Strictly greater: among equal keys the first one listed stays.
+        const char* key = version_key(name);
+        if (std::strcmp(key, best_key) > 0) {
+            copy_cut(best_path, sizeof best_path, candidate);
+            copy_cut(best_key, sizeof best_key, key);
+        }
+    });
     if (!best_path[0]) return 0;
     if (out && out_size) copy_cut(out, out_size, best_path);
     return 1;
@@ -112,9 +102,9 @@ int resolve_game(run_context* ctx, bool manifest_read) {
                     ctx->installed_version, kPathSeparator);
 
     format_into(ctx->game_exe, sizeof ctx->game_exe, "%s%cPelko.exe", ctx->game_dir, kPathSeparator);
-    if (!exists(ctx->game_exe)) {
+    if (!path_exists(ctx->game_exe)) {
         format_into(ctx->game_exe, sizeof ctx->game_exe, "%s%ckestrel-core.exe", ctx->game_dir, kPathSeparator);
-        if (exists(ctx->game_exe)) {
+        if (path_exists(ctx->game_exe)) {
             log_printf("launch: pre-rename install -> using kestrel-core.exe\n");
         } else {
             char found[kGameExeSize];

@@ -6,7 +6,12 @@ import shutil
 from dataclasses import dataclass
 from pathlib import Path
 
-from harness import LAUNCHER_EXE, STUB_GAME_EXE, closed_port, win_path
+import sys
+
+from harness import LAUNCHER_EXE, ROOT, STUB_GAME_EXE, UpdateSite, closed_port, win_path
+
+sys.path.insert(0, str(ROOT / "tools"))
+import release  # noqa: E402
 
 # 512 bytes that pass the launcher's "usable DS ROM" test, so no run ever waits
 # on the ROM dialog.
@@ -88,3 +93,44 @@ class Player:
 
     def game_report(self):
         return GameReport.parse(read_text(self.home / "game.log"))
+
+
+class Site:
+    """An update site on 127.0.0.1 for one test, built with the release tool."""
+
+    def __init__(self, player):
+        self.root = player.root / "site"
+        self.releases = self.root / "releases"
+        self.releases.mkdir(parents=True)
+        self.server = UpdateSite(self.root)
+        self.player = player
+
+    def __enter__(self):
+        self.server.__enter__()
+        self.player.update_base = self.base
+        return self
+
+    def __exit__(self, *exc):
+        self.server.__exit__(*exc)
+
+    @property
+    def base(self):
+        return f"{self.server.base}/releases"
+
+    @property
+    def requests(self):
+        return self.server.requests
+
+    def publish(self, version, flat=False, extra=None, launcher=None):
+        """A release of the stand-in game; extra maps relative paths to bytes."""
+        folder = self.player.root / f"client-{version}"
+        game = folder if flat else folder / "kestrel-core"
+        game.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(STUB_GAME_EXE, game / "Pelko.exe")
+        for rel, data in (extra or {}).items():
+            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+            (folder / rel).write_bytes(data)
+        return release.build_site(folder, version, self.base, self.releases, launcher=launcher)
+
+    def write_manifest(self, text):
+        (self.releases / "manifest.json").write_text(text, encoding="utf-8")
