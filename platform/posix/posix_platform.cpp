@@ -61,6 +61,9 @@ bool posix_copy_file(const char* from, const char* to, bool fail_if_exists) {
     if (stat(src.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     if (exists_no_follow(dst, &dst_st)) {
         if (fail_if_exists || S_ISDIR(dst_st.st_mode) || is_read_only(dst_st)) return false;
+        // A file copied onto itself is held open by the copy: Windows refuses.
+        struct stat same;
+        if (stat(dst.c_str(), &same) == 0 && same.st_dev == st.st_dev && same.st_ino == st.st_ino) return false;
     }
     int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;

@@ -53,6 +53,8 @@ TEST_F(PosixFiles, CopiesHonourFailIfExistsAndNeverCopyDirectories) {
     EXPECT_EQ(read_file(tmp.at("dst")), "content");
     make_dirs(tmp.at("d"));
     EXPECT_FALSE(plat_copy_file(w("d").c_str(), w("d2").c_str(), false));
+    EXPECT_FALSE(plat_copy_file(w("src").c_str(), w("src").c_str(), false));
+    EXPECT_EQ(read_file(tmp.at("src")), "content");
 }
 
 TEST_F(PosixFiles, DeletionDistinguishesFilesDirectoriesAndReadOnly) {
