@@ -1,0 +1,49 @@
+#include "codecs/file_buffer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+bool file_buffer_read(const char* path, file_buffer* out) {
+    FILE* file = plat_fopen(path, "rb");
+    if (!file) return false;
+
+    // The size is the stream position at the end, a signed 32-bit value where
+    // the launcher runs (long is 32 bits on Windows). A position that does
+    // not fit, or a failed seek, is a file this reader cannot take.
+    long end = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
+    if (end < 0 || end > INT32_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    uint64_t size = static_cast<uint64_t>(end);
+
+    uint8_t* data = nullptr;
+    if (size > 0) {
+        data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+        if (!data) {
+            std::fclose(file);
+            return false;
+        }
+    }
+    size_t got = size > 0 ? std::fread(data, 1, static_cast<size_t>(size), file) : 0;
+    std::fclose(file);
+    // A short read means the file changed (or failed) between measuring and
+    // reading; hashing or unpacking part of it would give a wrong answer.
+    if (got != size) {
+        std::free(data);
+        return false;
+    }
+    out->data = data;
+    out->size = size;
+    return true;
+}
+
+void file_buffer_free(file_buffer* buffer) {
+    std::free(buffer->data);
+    buffer->data = nullptr;
+    buffer->size = 0;
+}
