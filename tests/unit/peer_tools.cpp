@@ -1,0 +1,153 @@
+#include "peer_tools.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include "support.h"
+
+namespace fs = std::filesystem;
+
+bool run_tool(const std::string& command, std::string* output) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot start: " << command;
+        return false;
+    }
+    std::string captured;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) captured.append(chunk, got);
+    int status = pclose(pipe);
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ADD_FAILURE() << "peer tool failed (status " << status << "; 127 means not installed, run scripts/setup.sh): "
+                      << command;
+        return false;
+    }
+    if (output) *output = captured;
+    return true;
+}
+
+std::string shell_quote(const std::string& path) {
+    std::string quoted = "'";
+    for (char c : path) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string random_bytes(size_t size, uint32_t seed) {
+    std::mt19937 engine(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(engine() & 0xFF);
+    return bytes;
+}
+
+std::string mixed_content(size_t size, uint32_t seed) {
+    static const char* const words[] = {"room",  "code", "launcher", "update", "bundle", "version",
+                                        "patch", "game", "player",   "host",   "relay",  "splash"};
+    std::mt19937 engine(seed);
+    std::string data;
+    data.reserve(size + 4096);
+    while (data.size() < size) {
+        switch (engine() % 4) {
+        case 0:  // prose
+            for (int i = 0; i < 200; ++i) {
+                data += words[engine() % 12];
+                data += (engine() % 9 == 0) ? ".\n" : " ";
+            }
+            break;
+        case 1:  // a run, long enough for length-258 matches at distance 1
+            data.append(300 + engine() % 2000, static_cast<char>(engine() & 0xFF));
+            break;
+        case 2:  // fixed-size records with a counter
+            for (uint32_t i = 0; i < 64; ++i) {
+                uint32_t fields[4] = {i, i * 7u, 0xDEADBEEFu, static_cast<uint32_t>(engine() % 16)};
+                data.append(reinterpret_cast<const char*>(fields), sizeof fields);
+            }
+            break;
+        default:  // noise
+            data += random_bytes(500 + engine() % 3000, engine());
+            break;
+        }
+        // Now and then repeat something from far back, to reach long distances.
+        if (data.size() > 40000 && engine() % 3 == 0) {
+            size_t from = data.size() - 30000 - engine() % 2000;
+            data += data.substr(from, 100 + engine() % 400);
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+std::string zlib_raw_deflate(const std::string& data, int level, int strategy, size_t flush_every) {
+    z_stream z = {};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+    const Bytef* in = reinterpret_cast<const Bytef*>(data.data());
+    std::string out;
+    std::vector<Bytef> chunk(1 << 16);
+    size_t fed = 0;
+    for (;;) {
+        size_t piece = data.size() - fed;
+        if (flush_every && piece > flush_every) piece = flush_every;
+        bool last = fed + piece == data.size();
+        z.next_in = const_cast<Bytef*>(in + fed);
+        z.avail_in = static_cast<uInt>(piece);
+        fed += piece;
+        int result;
+        do {
+            z.next_out = chunk.data();
+            z.avail_out = static_cast<uInt>(chunk.size());
+            result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+            out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - z.avail_out);
+        } while (z.avail_out == 0 || (last && result != Z_STREAM_END));
+        if (last) break;
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+uint32_t zlib_crc32(const std::string& data) {
+    return static_cast<uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+std::map<std::string, std::string> snapshot_tree(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        std::string relative = fs::relative(entry.path(), root).generic_string();
+        tree[relative] = entry.is_directory() ? "<dir>" : read_file(entry.path().string());
+    }
+    return tree;
+}
+
+std::string gzip_payload(const std::string& gzip) {
+    // RFC 1952: ID1 ID2 CM FLG MTIME(4) XFL OS, then the optional parts that
+    // FLG announces.
+    if (gzip.size() < 10 || static_cast<uint8_t>(gzip[0]) != 0x1F || static_cast<uint8_t>(gzip[1]) != 0x8B ||
+        gzip[2] != 8)
+        return "";
+    uint8_t flags = static_cast<uint8_t>(gzip[3]);
+    size_t at = 10;
+    if (flags & 0x04) {  // FEXTRA
+        if (at + 2 > gzip.size()) return "";
+        at += 2 + (static_cast<uint8_t>(gzip[at]) | (static_cast<uint8_t>(gzip[at + 1]) << 8));
+    }
+    for (uint8_t text_flag : {0x08, 0x10}) {  // FNAME, FCOMMENT: NUL-terminated
+        if (!(flags & text_flag)) continue;
+        size_t end = gzip.find('\0', at);
+        if (end == std::string::npos) return "";
+        at = end + 1;
+    }
+    if (flags & 0x02) at += 2;  // FHCRC
+    if (at > gzip.size()) return "";
+    return gzip.substr(at);
+}
