@@ -415,8 +415,10 @@ TEST_F(ZipFiles, ALaterEntryWithTheSameNameReplacesTheEarlierFile) {
 
 TEST_F(ZipFiles, EntriesWhoseSizesDisagreeWithTheirDataAreSkipped) {
     std::string text = mixed_content(4000, 17);
+    // Stored, declaring one byte less, with the CRC of those bytes.
     Entry stored_sizes_differ{"stored.txt", "12345"};
     stored_sizes_differ.uncompressed = 4;
+    stored_sizes_differ.crc = zlib_crc32("1234");
     Entry inflates_short{"short.bin", text, 8};
     inflates_short.uncompressed = static_cast<uint32_t>(text.size() + 1);
     Entry inflates_long{"long.bin", text, 8};
