@@ -39,8 +39,8 @@ struct huffman_table {
     uint16_t* symbol;
 };
 
-// Builds table from the code lengths of symbols 0 .. symbol_count-1 (length 0:
-// the symbol is unused). Incomplete and over-subscribed sets are not rejected;
+// Builds table from the code lengths (0 to 15; 0: the symbol is unused) of
+// symbols 0 .. symbol_count-1; table->symbol needs room for symbol_count. Incomplete and over-subscribed sets are not rejected;
 // decoding stays within the symbols placed.
 void huffman_build(huffman_table* table, const uint8_t* lengths, int symbol_count);
 
