@@ -101,7 +101,7 @@ class Site:
     def __init__(self, player):
         self.root = player.root / "site"
         self.releases = self.root / "releases"
-        self.releases.mkdir(parents=True)
+        self.releases.mkdir(parents=True, exist_ok=True)
         self.server = UpdateSite(self.root)
         self.player = player
 
