@@ -7,12 +7,14 @@
 #include <cstring>
 
 #include "build_config.h"
+#include "core/bundle_install.h"
 #include "core/game_launch.h"
 #include "core/home_layout.h"
 #include "core/invite.h"
 #include "core/manifest.h"
 #include "core/run.h"
 #include "core/self_install.h"
+#include "core/self_update.h"
 #include "platform/platform.h"
 #include "services/format.h"
 #include "services/log.h"
@@ -93,6 +95,16 @@ int launcher_main(int argc, char** argv) {
     if (char* manifest = fetch_manifest(ctx.update_base)) {
         manifest_read = read_manifest(manifest, &ctx.manifest) == manifest_outcome::values;
         std::free(manifest);
+    }
+    if (manifest_read) {
+        // 13. A newer launcher build takes the rest of the run over.
+        if (ctx.manifest.launcher_url && ctx.manifest.launcher_sha256) {
+            int handed_over = self_update(ctx.home, ctx.room_code, ctx.manifest.launcher_url,
+                                          ctx.manifest.launcher_sha256);
+            if (handed_over != kRunGoesOn) return handed_over;
+        }
+        // 14. A different remote version is installed; failures keep what is installed.
+        install_bundle(&ctx);
     }
 
     // 15. Which game this run starts.
