@@ -116,4 +116,28 @@ TEST_F(RunSequence, ArgumentsReachTheGameOnlyAsTheLaunchNumberAndSafeVideo) {
     EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/softrender.txt"), "1\n");
 }
 
+TEST_F(RunSequence, NothingOfAHostileLinkButItsCodeReachesTheGame) {
+    install("1.0");
+    const std::vector<std::pair<std::string, std::string>> links = {
+        {"pelko://join/ab12\" --safe \"x", "AB12"},
+        {"pelko://join/abcd --room=EVIL", "ABCD"},
+        {"pelko://join/abcd%20--safe", "ABCD"},
+        {"pelko://join/%41%42%43%44", ""},
+        {"pelko://join/caf\xC3\xA9" "babe", "CAF"},
+        {"pelko://join/" + std::string(4000, 'q'), std::string(15, 'Q')},
+        {"pelko://join/abcd&room=x'y", "ABCD"},
+    };
+    for (const auto& [link, code] : links) {
+        fake.started.clear();
+        ASSERT_EQ(run({"--url", link}), 0) << link;
+        ASSERT_EQ(fake.started.size(), 1u);
+        const std::string& line = fake.started[0].command_line;
+        std::string tail = code.empty() ? " 6100" : " 6100 --room=" + code;
+        EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << link;
+        EXPECT_EQ(line.find("EVIL"), std::string::npos);
+        EXPECT_EQ(line.find("--safe"), std::string::npos);
+        EXPECT_EQ(line.find('%'), std::string::npos);
+    }
+}
+
 }  // namespace
