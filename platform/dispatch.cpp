@@ -77,3 +77,7 @@ bool plat_reg_set_string(plat_reg_key key, const char* name, const char* data, u
     return ops().reg_set_string(key, name, data, stored_length);
 }
 void plat_reg_close_key(plat_reg_key key) { ops().reg_close_key(key); }
+
+bool plat_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
+    return ops().open_file_dialog(dialog, file, size);
+}

@@ -54,6 +54,8 @@ struct plat_ops {
     bool (*reg_create_key)(plat_reg_key parent, const char* subkey, plat_reg_key* out);
     bool (*reg_set_string)(plat_reg_key key, const char* name, const char* data, uint32_t stored_length);
     void (*reg_close_key)(plat_reg_key key);
+
+    bool (*open_file_dialog)(const plat_file_dialog& dialog, char* file, uint32_t size);
 };
 
 // The layer this build was made with (win32 or posix).

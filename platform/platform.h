@@ -215,6 +215,20 @@ bool plat_reg_set_string(plat_reg_key key, const char* name, const char* data, u
 // RegCloseKey.
 void plat_reg_close_key(plat_reg_key key);
 
+// ---------------------------------------------------------------------------
+// The open-file dialog (GetOpenFileNameA)
+
+struct plat_file_dialog {
+    const char* filter;  // pairs of NUL-terminated texts, ending in a double NUL
+    const char* title;
+    uint32_t flags;      // OFN_* flags
+};
+
+// Shows the dialog with no owner window and an empty file name buffer of
+// size bytes, every other field zero. True with the chosen path in file;
+// false when the player cancelled or the dialog failed.
+bool plat_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size);
+
 // Lets the compiler check printf-style formats against the C99 printf family
 // this build uses (mingw's own on Windows).
 #if defined(__MINGW32__)

@@ -472,6 +472,12 @@ void posix_thread_close(plat_thread thread) {
     delete t;
 }
 
+// There is no dialog natively: the player always "cancels".
+bool posix_open_file_dialog(const plat_file_dialog&, char* file, uint32_t size) {
+    if (size) file[0] = 0;
+    return false;
+}
+
 const plat_ops kPosixOps = {
     posix_fopen,
     posix_mkdir,
@@ -514,6 +520,7 @@ const plat_ops kPosixOps = {
     posix_reg_create_key,
     posix_reg_set_string,
     posix_reg_close_key,
+    posix_open_file_dialog,
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <direct.h>
 #include <shlobj.h>
+#include <commdlg.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +193,21 @@ bool win_reg_set_string(plat_reg_key key, const char* name, const char* data, ui
 
 void win_reg_close_key(plat_reg_key key) { RegCloseKey(static_cast<HKEY>(key)); }
 
+static_assert(sizeof(OPENFILENAMEA) == 152, "the full 64-bit OPENFILENAMEA");
+
+bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
+    OPENFILENAMEA ofn;
+    std::memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.lpstrFilter = dialog.filter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = size;
+    ofn.lpstrTitle = dialog.title;
+    ofn.Flags = dialog.flags;
+    file[0] = 0;
+    return GetOpenFileNameA(&ofn) != 0;
+}
+
 const plat_ops kWin32Ops = {
     win_fopen,
     win_mkdir,
@@ -234,6 +250,7 @@ const plat_ops kWin32Ops = {
     win_reg_create_key,
     win_reg_set_string,
     win_reg_close_key,
+    win_open_file_dialog,
 };
 
 }  // namespace

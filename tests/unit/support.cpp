@@ -103,6 +103,7 @@ uint32_t fake_module_path_wide(char16_t* buffer, uint32_t size) {
 unsigned long fake_process_id() { return g_fake->pid; }
 
 const char* fake_getenv(const char* name) {
+    g_fake->getenv_reads.push_back(name);
     auto it = g_fake->env.find(name);
     return it == g_fake->env.end() ? nullptr : it->second.c_str();
 }
@@ -185,6 +186,16 @@ bool fake_reg_set_string(plat_reg_key key, const char* name, const char* data, u
 
 void fake_reg_close_key(plat_reg_key key) { delete static_cast<FakeKey*>(key); }
 
+bool fake_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
+    const char* end = dialog.filter;
+    while (*end) end += std::strlen(end) + 1;  // pairs of texts up to the empty one
+    g_fake->dialogs.push_back({std::string(dialog.filter, static_cast<size_t>(end - dialog.filter) + 1),
+                               dialog.title, dialog.flags, size});
+    if (g_fake->dialog_answer.empty() || g_fake->dialog_answer.size() >= size) return false;
+    std::memcpy(file, g_fake->dialog_answer.c_str(), g_fake->dialog_answer.size() + 1);
+    return true;
+}
+
 }  // namespace
 
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
@@ -212,6 +223,7 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.reg_create_key = fake_reg_create_key;
     ops.reg_set_string = fake_reg_set_string;
     ops.reg_close_key = fake_reg_close_key;
+    ops.open_file_dialog = fake_open_file_dialog;
     plat_install_ops(&ops);
 }
 

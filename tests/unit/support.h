@@ -34,6 +34,7 @@ struct FakePlatform {
     // The process environment as the launcher sees it; absent keys are unset.
     std::map<std::string, std::string> env;
     std::vector<std::string> putenvs;
+    std::vector<std::string> getenv_reads;
     std::vector<uint32_t> sleeps;
     uint32_t total_sleep() const;
 
@@ -71,6 +72,17 @@ struct FakePlatform {
     // value) -> the bytes stored, NUL included.
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::function<bool(const std::string& key)> fail_reg_create;
+
+    // The open-file dialog: what it was shown with, and what the player picks
+    // (nothing: cancelled).
+    struct Dialog {
+        std::string filter;  // with its NULs
+        std::string title;
+        uint32_t flags;
+        uint32_t size;
+    };
+    std::vector<Dialog> dialogs;
+    std::string dialog_answer;
 
     // Return true to make the call fail.
     std::function<bool(const std::string& from, const std::string& to)> fail_copy;
