@@ -313,8 +313,10 @@ bool decode(Decoder* d) {
     if (!d->out) return false;
     d->stats.initial_capacity = d->capacity;
 
-    while (d->patch.position != patch_length)
+    while (d->patch.position != patch_length) {
         if (!decode_window(d)) return false;
+        ++d->stats.windows;
+    }
     return true;
 }
 

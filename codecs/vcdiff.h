@@ -31,11 +31,12 @@ struct vcdiff_cursor {
 // is longer.
 uint64_t vcdiff_read_varint(vcdiff_cursor* cursor);
 
-// What one call did with its output buffer.
+// What one call did: how far it got and what it did with its output buffer.
 struct vcdiff_stats {
+    uint32_t windows;  // windows decoded completely
+    uint32_t growths;  // times the output buffer was enlarged
     size_t initial_capacity;
     size_t final_capacity;
-    uint32_t growths;
 };
 
 // Applies a patch to a source. Returns a new heap block (release it with
