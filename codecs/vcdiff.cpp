@@ -33,11 +33,11 @@ constexpr uint8_t kVcdTarget = 0x02;
 constexpr uint8_t kVcdAdler32 = 0x04;
 constexpr size_t kAdler32Length = 4;
 
-// Room allowed beyond what is known to be needed when the output is sized.
+// Spare room added whenever the output is sized.
 constexpr size_t kOutputSlack = 4096;
-// A window is given room for its declared length and this much more before it
-// starts, so a patch that runs a few bytes over still ends in a bounds failure
-// rather than a growth.
+// A window starts only when the output has room for its declared length and
+// this much more. The output never grows in the middle of a window, so a
+// window that writes past its room fails there.
 constexpr size_t kWindowSlack = 8;
 
 enum InstructionType : uint8_t { kNoop = 0, kAdd = 1, kRun = 2, kCopy = 3 };
@@ -122,7 +122,7 @@ uint8_t read_byte(vcdiff_cursor* cursor) {
 }
 
 void skip(vcdiff_cursor* cursor, uint64_t count) {
-    if (cursor->error || count > cursor->length - cursor->position) {
+    if (cursor->error || cursor->position > cursor->length || count > cursor->length - cursor->position) {
         cursor->error = true;
         return;
     }

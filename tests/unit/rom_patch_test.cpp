@@ -35,7 +35,8 @@ protected:
     void SetUp() override {
         // A build that embeds another patch (a release with the real one)
         // cannot be tested against the synthetic dump.
-        if (embedded() != read_bytes(kAssets + "/rom_patch.vcdiff")) GTEST_SKIP() << "PELKO_ROM_PATCH is not the stand-in";
+        if (embedded() != read_bytes(kAssets + "/rom_patch.vcdiff"))
+            GTEST_SKIP() << "PELKO_ROM_PATCH is not the stand-in";
     }
 
     const Bytes& dump() { return *dump_; }

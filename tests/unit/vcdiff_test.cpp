@@ -146,7 +146,8 @@ TEST_F(XdeltaPatches, EditsInsertionsAndDeletionsRebuildTheTarget) {
     round_trip(&source, source);
 
     Bytes moved;  // blocks of the source in another order, some twice
-    for (size_t block : {7, 3, 3, 0, 12, 5, 7, 1}) moved.insert(moved.end(), source.begin() + block * 8000, source.begin() + block * 8000 + 8000);
+    for (size_t block : {7, 3, 3, 0, 12, 5, 7, 1})
+        moved.insert(moved.end(), source.begin() + block * 8000, source.begin() + (block + 1) * 8000);
     round_trip(&source, moved);
 }
 
