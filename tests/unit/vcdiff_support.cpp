@@ -36,9 +36,9 @@ void put_varint(Bytes& out, uint64_t value) {
     out.push_back(groups[0]);
 }
 
-Bytes build_patch(const std::vector<WindowSpec>& windows) {
+Bytes build_patch(const std::vector<WindowPlan>& windows) {
     Bytes patch = {0xD6, 0xC3, 0xC4, 0x00, 0x04, 4, 't', 'e', 's', 't'};
-    for (const WindowSpec& w : windows) {
+    for (const WindowPlan& w : windows) {
         patch.push_back(w.indicator);
         if (w.indicator & 0x03) {
             put_varint(patch, w.segment_size);

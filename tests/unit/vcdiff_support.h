@@ -24,7 +24,7 @@ Applied decode(const Bytes& patch, const Bytes& source);
 
 // A window written by hand. Section bytes go in as given; the checksum field,
 // when the indicator asks for one, is filled with bytes that are no checksum.
-struct WindowSpec {
+struct WindowPlan {
     uint8_t indicator = 0x01;
     uint64_t segment_size = 0;
     uint64_t segment_position = 0;
@@ -37,7 +37,7 @@ struct WindowSpec {
 
 void put_varint(Bytes& out, uint64_t value);
 // A file header with a short application header, then the windows.
-Bytes build_patch(const std::vector<WindowSpec>& windows);
+Bytes build_patch(const std::vector<WindowPlan>& windows);
 
 // One window header as found in a patch, read independently of the decoder.
 struct WindowHeader {

@@ -36,8 +36,8 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 
 const Bytes kAlphabet = text("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
 
-WindowSpec source_window(uint64_t target_length = 64) {
-    WindowSpec w;
+WindowPlan source_window(uint64_t target_length = 64) {
+    WindowPlan w;
     w.indicator = 0x01;
     w.segment_size = kAlphabet.size();
     w.target_length = target_length;
@@ -280,7 +280,7 @@ TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
     };
     for (const Entry& e : entries) {
         SCOPED_TRACE(e.meaning);
-        WindowSpec w = source_window();
+        WindowPlan w = source_window();
         w.data = text("abcdefghijklmnopq");
         w.instructions = {e.opcode};
         w.addresses = e.addresses;
@@ -291,7 +291,7 @@ TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
 }
 
 TEST(VcdiffCodeTable, SizesAndAddressesAreCutTo32Bits) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.data = text("xy");
     w.instructions = cat({{kAdd}, varint((1ull << 32) + 2), {copy_op(kSelf)}, varint((1ull << 32) + 3)});
     w.addresses = varint((1ull << 32) + 1);
@@ -304,7 +304,7 @@ TEST(VcdiffCodeTable, SizesAndAddressesAreCutTo32Bits) {
 // Address caches
 
 TEST(VcdiffAddressCache, NearSlotsFillInTurnAndAnyOfThemCanBeAddedTo) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     for (int i = 0; i < 5; ++i) w.instructions.insert(w.instructions.end(), {copy_op(kSelf), 1});
     w.instructions.insert(w.instructions.end(), {copy_op(kNear1), 1, copy_op(kNear0), 1});
     // Addresses 1, 2, 3, 4 fill the four slots; 20 goes back to slot 0.
@@ -318,7 +318,7 @@ TEST(VcdiffAddressCache, NearSlotsFillInTurnAndAnyOfThemCanBeAddedTo) {
 TEST(VcdiffAddressCache, SameModesTakeOneRawByteEvenWithItsHighBitSet) {
     Bytes source(1000);
     for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    WindowSpec w;
+    WindowPlan w;
     w.segment_size = source.size();
     w.target_length = 64;
     w.instructions = {copy_op(kSelf), 2, copy_op(kSelf), 2, copy_op(kSame0), 2, copy_op(kSame1), 2};
@@ -333,10 +333,10 @@ TEST(VcdiffAddressCache, SameModesTakeOneRawByteEvenWithItsHighBitSet) {
 }
 
 TEST(VcdiffAddressCache, BothCachesStartEmptyInEveryWindow) {
-    WindowSpec first = source_window();
+    WindowPlan first = source_window();
     first.instructions = {copy_op(kSelf), 1};
     first.addresses = {7};  // near slot 0 and same entry 7 now hold 7
-    WindowSpec second = source_window();
+    WindowPlan second = source_window();
     second.instructions = {copy_op(kNear0), 1, copy_op(kSame0), 1};
     second.addresses = {1, 7};
     Applied a = decode(build_patch({first, second}), kAlphabet);
@@ -345,12 +345,12 @@ TEST(VcdiffAddressCache, BothCachesStartEmptyInEveryWindow) {
 }
 
 TEST(VcdiffAddressCache, HereCountsTheSegmentAndOnlyThisWindowsOutput) {
-    WindowSpec first;
+    WindowPlan first;
     first.indicator = 0;
     first.target_length = 5;
     first.data = text("vwxyz");
     first.instructions = {kAdd, 5};
-    WindowSpec second = source_window();
+    WindowPlan second = source_window();
     second.data = text("ab");
     second.instructions = {kAdd, 2, copy_op(kHere), 3};
     // here = 36 (segment) + 2 (this window) = 38; 38 - 38 = address 0.
@@ -364,7 +364,7 @@ TEST(VcdiffAddressCache, HereCountsTheSegmentAndOnlyThisWindowsOutput) {
 // Segments and copies within the target
 
 TEST(VcdiffSegments, ACopyPastTheSegmentRepeatsThisWindowsOwnOutput) {
-    WindowSpec w;
+    WindowPlan w;
     w.indicator = 0;
     w.target_length = 11;
     w.data = text("ab");
@@ -376,12 +376,12 @@ TEST(VcdiffSegments, ACopyPastTheSegmentRepeatsThisWindowsOwnOutput) {
 }
 
 TEST(VcdiffSegments, ATargetSegmentCopiesOutputOfEarlierWindows) {
-    WindowSpec first;
+    WindowPlan first;
     first.indicator = 0;
     first.target_length = 11;
     first.data = text("hello world");
     first.instructions = {kAdd, 11};
-    WindowSpec second;
+    WindowPlan second;
     second.indicator = 0x02;
     second.segment_size = 5;
     second.segment_position = 6;
@@ -394,12 +394,12 @@ TEST(VcdiffSegments, ATargetSegmentCopiesOutputOfEarlierWindows) {
 }
 
 TEST(VcdiffSegments, ATargetSegmentIsReadWhereTheOutputLivesAfterItGrew) {
-    WindowSpec first;
+    WindowPlan first;
     first.indicator = 0;
     first.target_length = 11;
     first.data = text("hello world");
     first.instructions = {kAdd, 11};
-    WindowSpec second;
+    WindowPlan second;
     second.indicator = 0x02;
     second.segment_size = 11;
     second.target_length = 1 << 20;  // more than the first allocation
@@ -412,12 +412,12 @@ TEST(VcdiffSegments, ATargetSegmentIsReadWhereTheOutputLivesAfterItGrew) {
 }
 
 TEST(VcdiffSegments, WithBothSegmentBitsTheSourceIsUsed) {
-    WindowSpec first;
+    WindowPlan first;
     first.indicator = 0;
     first.target_length = 3;
     first.data = text("xyz");
     first.instructions = {kAdd, 3};
-    WindowSpec second;
+    WindowPlan second;
     second.indicator = 0x03;
     second.segment_size = 3;
     second.target_length = 3;
@@ -430,7 +430,7 @@ TEST(VcdiffSegments, WithBothSegmentBitsTheSourceIsUsed) {
 
 TEST(VcdiffSegments, ASegmentMayEndExactlyAtTheEndOfWhatItNamesButNotBeyond) {
     auto source_at = [](uint64_t size, uint64_t position) {
-        WindowSpec w;
+        WindowPlan w;
         w.segment_size = size;
         w.segment_position = position;
         w.instructions = {copy_op(kSelf), 1};
@@ -447,11 +447,11 @@ TEST(VcdiffSegments, ASegmentMayEndExactlyAtTheEndOfWhatItNamesButNotBeyond) {
     EXPECT_FALSE(source_at(1, UINT64_MAX).ok);
 
     auto target_at = [](uint64_t size, uint64_t position) {
-        WindowSpec first;
+        WindowPlan first;
         first.indicator = 0;
         first.data = text("hello");
         first.instructions = {kAdd, 5};
-        WindowSpec second;
+        WindowPlan second;
         second.indicator = 0x02;
         second.segment_size = size;
         second.segment_position = position;
@@ -478,7 +478,7 @@ TEST(VcdiffFrame, AHeaderWithoutWindowsGivesAnEmptyResult) {
 
 TEST(VcdiffFrame, TheChecksumFieldIsSkippedNotChecked) {
     for (uint8_t indicator : {0x01, 0x05}) {
-        WindowSpec w = source_window();
+        WindowPlan w = source_window();
         w.indicator = indicator;  // build_patch writes DE AD BE EF for 0x04
         w.instructions = {copy_op(kSelf), 3};
         w.addresses = {0};
@@ -489,7 +489,7 @@ TEST(VcdiffFrame, TheChecksumFieldIsSkippedNotChecked) {
 }
 
 TEST(VcdiffFrame, TheDeclaredTargetLengthAndLeftoverSectionBytesAreNotEnforced) {
-    WindowSpec w = source_window(100);
+    WindowPlan w = source_window(100);
     w.data = text("abcdef");
     w.instructions = {kAdd, 2, copy_op(kSelf), 1};
     w.addresses = {0, 9, 9, 9};
@@ -511,7 +511,7 @@ TEST(VcdiffFrame, TheApplicationHeaderMayEndAtTheEndOfThePatchButNotRunPastIt) {
 // Output growth
 
 TEST(VcdiffOutput, StartsWithRoomForSourcePatchAndFourKilobytes) {
-    WindowSpec w = source_window(kAlphabet.size());
+    WindowPlan w = source_window(kAlphabet.size());
     w.instructions = {copy_op(kSelf), 36};
     w.addresses = {0};
     Bytes patch = build_patch({w});
@@ -523,7 +523,7 @@ TEST(VcdiffOutput, StartsWithRoomForSourcePatchAndFourKilobytes) {
 
 TEST(VcdiffOutput, GrowsOnlyWhenTheWindowAndEightBytesNoLongerFit) {
     auto run_window = [](uint64_t declared) {
-        WindowSpec w;
+        WindowPlan w;
         w.indicator = 0;
         w.target_length = declared;
         w.data = {'r'};
@@ -545,8 +545,8 @@ TEST(VcdiffOutput, GrowsOnlyWhenTheWindowAndEightBytesNoLongerFit) {
 }
 
 TEST(VcdiffOutput, LargeTargetsGrowByDoublingSoFewWindowsReallocate) {
-    std::vector<WindowSpec> windows(5);
-    for (WindowSpec& w : windows) {
+    std::vector<WindowPlan> windows(5);
+    for (WindowPlan& w : windows) {
         w.indicator = 0;
         w.target_length = 100000;
         w.data = {'q'};
@@ -561,7 +561,7 @@ TEST(VcdiffOutput, LargeTargetsGrowByDoublingSoFewWindowsReallocate) {
 }
 
 TEST(VcdiffOutput, AWindowWritingPastItsRoomFailsInsteadOfGrowing) {
-    WindowSpec w;
+    WindowPlan w;
     w.indicator = 0;
     w.target_length = 0;
     w.data = {'r'};
@@ -574,7 +574,7 @@ TEST(VcdiffOutput, AWindowWritingPastItsRoomFailsInsteadOfGrowing) {
 TEST(VcdiffOutput, GrowthSizesThatWouldWrapFailBeforeAnyAllocation) {
     for (uint64_t declared : {uint64_t{UINT64_MAX}, uint64_t{UINT64_MAX - 8}, uint64_t{1} << 63}) {
         SCOPED_TRACE(declared);
-        WindowSpec w;
+        WindowPlan w;
         w.indicator = 0;
         w.target_length = declared;
         Applied a = decode(build_patch({w}), {});
@@ -619,7 +619,7 @@ TEST(VcdiffMalformed, AnIntegerOfElevenBytesFailsWhereverItStands) {
 
     // A 10-byte integer is still fine, and so is the same window with it.
     Bytes ten_byte_zero = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.instructions = cat({{copy_op(kSelf)}, ten_byte_zero});
     w.addresses = {0};
     ASSERT_TRUE(decode(build_patch({w}), kAlphabet).ok);
@@ -640,7 +640,7 @@ TEST(VcdiffMalformed, AnIntegerOfElevenBytesFailsWhereverItStands) {
 
 TEST(VcdiffMalformed, ANonZeroDeltaIndicatorFails) {
     for (uint8_t delta : {0x01, 0x02, 0x04, 0x80}) {
-        WindowSpec w = source_window();
+        WindowPlan w = source_window();
         w.delta_indicator = delta;
         w.instructions = {copy_op(kSelf), 1};
         w.addresses = {0};
@@ -649,7 +649,7 @@ TEST(VcdiffMalformed, ANonZeroDeltaIndicatorFails) {
 }
 
 TEST(VcdiffMalformed, AnAddPastTheDataSectionFails) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.data = text("abc");
     w.instructions = {kAdd, 3};
     ASSERT_TRUE(decode(build_patch({w}), kAlphabet).ok);
@@ -660,7 +660,7 @@ TEST(VcdiffMalformed, AnAddPastTheDataSectionFails) {
 }
 
 TEST(VcdiffMalformed, ARunWithoutItsDataByteFails) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.data = text("a");
     w.instructions = {kRun, 5, kRun, 5};
     EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
@@ -669,7 +669,7 @@ TEST(VcdiffMalformed, ARunWithoutItsDataByteFails) {
 }
 
 TEST(VcdiffMalformed, ACopyOfOutputNotYetProducedFails) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.data = text("ab");
     // Address 36 is the first byte this window produced, 38 the next to come.
     w.instructions = {kAdd, 2, copy_op(kSelf), 2};
@@ -683,14 +683,14 @@ TEST(VcdiffMalformed, ACopyOfOutputNotYetProducedFails) {
     EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
 
     // With no segment, an address in a window with no output yet.
-    WindowSpec bare;
+    WindowPlan bare;
     bare.indicator = 0;
     bare.target_length = 4;
     bare.instructions = {copy_op(kSelf), 1};
     bare.addresses = {0};
     EXPECT_FALSE(decode(build_patch({bare}), {}).ok);
     // Output of an earlier window is not this window's: it needs a segment.
-    WindowSpec first;
+    WindowPlan first;
     first.indicator = 0;
     first.data = text("abc");
     first.instructions = {kAdd, 3};
@@ -698,7 +698,7 @@ TEST(VcdiffMalformed, ACopyOfOutputNotYetProducedFails) {
 }
 
 TEST(VcdiffMalformed, ACopyThatExhaustsTheAddressSectionFails) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.instructions = {copy_op(kSelf), 1, copy_op(kSelf), 1};
     w.addresses = {0};
     EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
@@ -714,7 +714,7 @@ TEST(VcdiffMalformed, ACopyThatExhaustsTheAddressSectionFails) {
 }
 
 TEST(VcdiffMalformed, AWindowRunningPastTheEndOfThePatchFails) {
-    WindowSpec w = source_window();
+    WindowPlan w = source_window();
     w.data = text("abc");
     w.instructions = {kAdd, 3};
     Bytes patch = build_patch({w});
@@ -723,7 +723,7 @@ TEST(VcdiffMalformed, AWindowRunningPastTheEndOfThePatchFails) {
         SCOPED_TRACE(section);
         // One byte more in a section, and the patch cut one byte short: the
         // sections now end past the patch.
-        WindowSpec longer = w;
+        WindowPlan longer = w;
         Bytes& bytes = section == 0 ? longer.data : section == 1 ? longer.instructions : longer.addresses;
         bytes.push_back(0);
         Bytes cut = build_patch({longer});
@@ -731,7 +731,7 @@ TEST(VcdiffMalformed, AWindowRunningPastTheEndOfThePatchFails) {
         EXPECT_FALSE(decode(cut, kAlphabet).ok);
     }
     // The checksum field cut short.
-    WindowSpec checked;
+    WindowPlan checked;
     checked.indicator = 0x05;
     Bytes cut = build_patch({checked});
     cut.resize(cut.size() - 1);
