@@ -9,6 +9,7 @@
 #include "build_config.h"
 #include "codecs/rom_patch.h"
 #include "codecs/vcdiff.h"
+#include "peer_tools.h"
 #include "tools/rom_standin/rom_standin.h"
 #include "vcdiff_support.h"
 
@@ -173,9 +174,10 @@ TEST_F(StandinRomPatch, TheOutputNeverGrowsForASourceOfTheExpectedLength) {
 // make_rom_patch.sh with the generator built here and Debian's xdelta3 must
 // give back the committed patch and digest, byte for byte.
 TEST_F(StandinRomPatch, TheCommittedPatchAndDigestRebuildFromTheGenerator) {
-    std::string command = "XDELTA3='" XDELTA3_PATH "' '" PELKO_SOURCE_DIR "/tools/make_rom_patch.sh' '" + tmp.path() +
-                          "' '" ROM_STANDIN_PATH "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::string command = "XDELTA3=" + shell_quote(XDELTA3_PATH) + " " +
+                          shell_quote(PELKO_SOURCE_DIR "/tools/make_rom_patch.sh") + " " + shell_quote(tmp.path()) +
+                          " " + shell_quote(ROM_STANDIN_PATH);
+    ASSERT_TRUE(run_tool(command));
     EXPECT_TRUE(read_bytes(tmp.at("rom_patch.vcdiff")) == read_bytes(kAssets + "/rom_patch.vcdiff"));
     std::string digest = read_file(tmp.at("patched_rom.sha256"));
     EXPECT_EQ(digest, read_file(kAssets + "/patched_rom.sha256"));

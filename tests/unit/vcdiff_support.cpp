@@ -2,10 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "peer_tools.h"
 
 Applied decode(const Bytes& patch, const Bytes& source) {
     Bytes exact_patch(patch);
@@ -134,25 +135,20 @@ Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& targe
     std::string target_path = dir.at("xd-target");
     std::string patch_path = dir.at("xd-patch");
     write_bytes(target_path, target.data(), target.size());
-    std::string command = std::string(XDELTA3_PATH) + " -e -f -S none -A=unit-test " + flags;
+    std::string command = shell_quote(XDELTA3_PATH) + " -e -f -S none -A=unit-test " + flags;
     if (source) {
         write_bytes(source_path, source->data(), source->size());
-        command += " -s " + source_path;
+        command += " -s " + shell_quote(source_path);
     }
-    command += " " + target_path + " " + patch_path;
-    int status = std::system(command.c_str());
-    EXPECT_EQ(status, 0) << command;
+    command += " " + shell_quote(target_path) + " " + shell_quote(patch_path);
+    if (!run_tool(command)) return {};
     return read_bytes(patch_path);
 }
 
 std::string sha256_hex(const TempDir& dir, const uint8_t* bytes, size_t length) {
     std::string path = dir.at("digest-input");
     write_bytes(path, bytes, length);
-    std::string command = "sha256sum " + path;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return "";
-    char line[65] = {};
-    size_t got = std::fread(line, 1, 64, pipe);
-    pclose(pipe);
-    return std::string(line, got);
+    std::string output;
+    if (!run_tool("sha256sum " + shell_quote(path), &output)) return "";
+    return output.substr(0, 64);
 }

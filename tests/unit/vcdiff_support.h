@@ -62,7 +62,7 @@ PatchLayout read_layout(const Bytes& patch);
 
 // Encodes with Debian's xdelta3: -e -S none, an application header, and the
 // extra flags given (for example "-W 16384"). Without a source the patch
-// copies only from the target itself.
+// copies only from the target itself. A failed run is a test failure.
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags = "");
 
 // Lowercase hex SHA-256 of a buffer, by sha256sum.
