@@ -5,11 +5,14 @@
 
 Raw deflate streams from zlib in each block type and strategy for the two
 inflate targets; small archives from zipfile, stored, deflated, with a
-directory and with data descriptors, for the ZIP walk. The output is
-deterministic, so running it again changes nothing.
+directory and with data descriptors, for the ZIP walk; patches from xdelta3
+and written by hand for the VCDIFF decoder. The output is deterministic, so
+running it again changes nothing.
 """
 import io
 import os
+import subprocess
+import tempfile
 import zipfile
 import zlib
 
@@ -84,6 +87,85 @@ def zip_seeds():
     return seeds
 
 
+def lcg_bytes(n, seed):
+    """Deterministic bytes that do not depend on the random module's algorithm."""
+    out = bytearray()
+    for _ in range(n):
+        seed = (seed * 1103515245 + 12345) & 0x7FFFFFFF
+        out.append(seed >> 16 & 0xFF)
+    return bytes(out)
+
+
+def varint(value):
+    groups = [value & 0x7F]
+    value >>= 7
+    while value:
+        groups.append(0x80 | (value & 0x7F))
+        value >>= 7
+    return bytes(reversed(groups))
+
+
+def xdelta3(source, target, *flags):
+    """A patch from xdelta3 without secondary compression; no source: the target alone."""
+    with tempfile.TemporaryDirectory() as work:
+        paths = {name: os.path.join(work, name) for name in ("source", "target", "patch")}
+        with open(paths["target"], "wb") as f:
+            f.write(target)
+        command = ["xdelta3", "-e", "-f", "-S", "none", "-A=seed", *flags]
+        if source is not None:
+            with open(paths["source"], "wb") as f:
+                f.write(source)
+            command += ["-s", paths["source"]]
+        subprocess.run(command + [paths["target"], paths["patch"]], check=True)
+        with open(paths["patch"], "rb") as f:
+            return f.read()
+
+
+def vcdiff_window(indicator, segment, target_length, data, instructions, addresses):
+    window = bytes([indicator])
+    if indicator & 0x03:
+        window += varint(segment[0]) + varint(segment[1])
+    delta = (varint(target_length) + b"\x00" + varint(len(data)) + varint(len(instructions))
+             + varint(len(addresses)))
+    if indicator & 0x04:
+        delta += b"\x01\x02\x03\x04"
+    delta += data + instructions + addresses
+    return window + varint(len(delta)) + delta
+
+
+def vcdiff_seeds():
+    """Each seed is one byte n, a source of n bytes, then the patch."""
+    def seed(source, patch):
+        source = source or b""
+        return bytes([len(source)]) + source + patch
+
+    source = lcg_bytes(200, 7)
+    edited = bytearray(source)
+    edited[10] ^= 1
+    edited[100:100] = b"inserted"
+    del edited[150:160]
+    text = (b"the rom patch copy window add run\n" * 20)[:700]
+    header = bytes([0xD6, 0xC3, 0xC4, 0x00, 0x04, 0x02]) + b"hi"
+    alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    # Code table indexes: 1 ADD, 19 + 16 * mode COPY (sizes follow); 163 ADD 1
+    # with COPY 4 in mode 0.
+    own_then_segment = (
+        vcdiff_window(0x04, None, 11, b"hello world", bytes([1, 11]), b"")
+        + vcdiff_window(0x02, (5, 6), 12, b"!", bytes([19, 5, 19, 6, 2]), bytes([0, 2])))
+    caches = vcdiff_window(0x05, (26, 0), 40, b"abc", bytes([1, 2, 19, 9, 163, 19 + 16 * 6, 4, 19 + 16 * 2, 3]),
+                           bytes([0, 3, 3, 1]))
+    return {
+        "edits": seed(source, xdelta3(source, bytes(edited))),
+        "runs": seed(source, xdelta3(source, source[:50] + b"\x00" * 300 + source[50:] + b"\xff" * 40)),
+        "target-only": seed(None, xdelta3(None, text)),
+        "many-windows": seed(source, xdelta3(source, (source * 120)[:40000] + b"tail", "-W", "16384")),
+        "empty-target": seed(source, xdelta3(source, b"")),
+        "target-segment": seed(b"", header + own_then_segment),
+        "caches": seed(alphabet, header + caches),
+        "header-only": seed(b"xyz", header),
+    }
+
+
 def write(directory, seeds):
     os.makedirs(directory, exist_ok=True)
     for name, data in seeds.items():
@@ -95,3 +177,4 @@ if __name__ == "__main__":
     write(os.path.join(HERE, "corpus", "inflate"), inflate_seeds())
     write(os.path.join(HERE, "corpus", "inflate_zlib"), inflate_seeds())
     write(os.path.join(HERE, "corpus", "zip"), zip_seeds())
+    write(os.path.join(HERE, "corpus", "vcdiff"), vcdiff_seeds())

@@ -1,0 +1,52 @@
+// VCDIFF (RFC 3284) delta decoder: rebuilds a target from a source and a
+// patch held whole in memory.
+//
+// It reads the dialect of the patch the launcher carries (see rom_patch.h),
+// which is what a VCDIFF encoder writes without secondary compression or a
+// custom code table: a file header with an application header, then windows
+// with an optional VCD_SOURCE or VCD_TARGET segment and an optional Adler-32
+// field, coded with the default code table. It checks structure and bounds,
+// never content: the checksum is skipped, and whether the result is the
+// expected file is for the caller to decide (by its digest).
+//
+// This is the clear version, not the fast one: COPY moves one byte at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A read position over a stretch of bytes. Reading past the end sets the
+// error flag; from then on every read gives 0, so a run of reads can be
+// checked once, after the last of them.
+struct vcdiff_cursor {
+    const uint8_t* bytes;
+    size_t position;
+    size_t length;
+    bool error;
+};
+
+// Reads one variable-length integer (RFC 3284 section 2: base 128, most
+// significant group first, the high bit set on every byte but the last) of at
+// most 10 bytes. Sets the error flag and returns 0 if it runs past the end or
+// is longer.
+uint64_t vcdiff_read_varint(vcdiff_cursor* cursor);
+
+// What one call did: how far it got and what it did with its output buffer.
+struct vcdiff_stats {
+    uint32_t windows;  // windows decoded completely
+    uint32_t growths;  // times the output buffer was enlarged
+    size_t initial_capacity;
+    size_t final_capacity;
+};
+
+// Applies a patch to a source. Returns a new heap block (release it with
+// free) holding the target, and stores its length through out_length; on any
+// failure returns null and leaves *out_length as it was. The output starts
+// with room for source_length + patch_length + 4,096 bytes and grows only when
+// a window could not fit. stats may be null; when given, it is filled in on
+// success and on failure alike. Nothing outside the two buffers is read.
+uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length,
+                      size_t* out_length, vcdiff_stats* stats);
+
+// vcdiff_apply with the patch embedded in the launcher.
+uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length);

@@ -1,0 +1,72 @@
+// Helpers for the VCDIFF tests: running the decoder on exactly-sized copies,
+// writing patches by hand, encoding with xdelta3, and reading window headers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "codecs/vcdiff.h"
+#include "support.h"
+
+using Bytes = std::vector<uint8_t>;
+
+struct Applied {
+    bool ok;
+    Bytes out;
+    vcdiff_stats stats;
+};
+
+// vcdiff_apply on copies of patch and source in heap blocks of exactly their
+// sizes, so that AddressSanitizer reports any read past either. Also checks
+// that a failure leaves the caller's output length alone.
+Applied decode(const Bytes& patch, const Bytes& source);
+
+// A window written by hand. Section bytes go in as given; the checksum field,
+// when the indicator asks for one, is filled with bytes that are no checksum.
+struct WindowPlan {
+    uint8_t indicator = 0x01;
+    uint64_t segment_size = 0;
+    uint64_t segment_position = 0;
+    uint64_t target_length = 0;
+    uint8_t delta_indicator = 0;
+    Bytes data;
+    Bytes instructions;
+    Bytes addresses;
+};
+
+void put_varint(Bytes& out, uint64_t value);
+// A file header with a short application header, then the windows.
+Bytes build_patch(const std::vector<WindowPlan>& windows);
+
+// One window header as found in a patch, read independently of the decoder.
+struct WindowHeader {
+    size_t offset;
+    uint8_t indicator;
+    uint64_t segment_size;
+    uint64_t segment_position;
+    uint64_t target_length;
+    uint8_t delta_indicator;
+    uint64_t data_length;
+    uint64_t instructions_length;
+    uint64_t addresses_length;
+    size_t end;  // where the next window starts
+};
+struct PatchLayout {
+    uint8_t header_indicator;
+    std::string application_header;
+    std::vector<WindowHeader> windows;
+    bool complete;  // the windows end exactly at the end of the patch
+};
+PatchLayout read_layout(const Bytes& patch);
+
+// Encodes with Debian's xdelta3: -e -S none, an application header, and the
+// extra flags given (for example "-W 16384"). Without a source the patch
+// copies only from the target itself. A failed run is a test failure.
+Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags = "");
+
+// Lowercase hex SHA-256 of a buffer, by sha256sum.
+std::string sha256_hex(const TempDir& dir, const uint8_t* bytes, size_t length);
+
+Bytes read_bytes(const std::string& path);
+void write_bytes(const std::string& path, const uint8_t* bytes, size_t length);
