@@ -12,6 +12,7 @@
 #include "core/home_layout.h"
 #include "core/invite.h"
 #include "core/manifest.h"
+#include "core/rom.h"
 #include "core/run.h"
 #include "core/self_install.h"
 #include "core/self_update.h"
@@ -109,6 +110,10 @@ int launcher_main(int argc, char** argv) {
 
     // 15. Which game this run starts.
     int ended = resolve_game(&ctx, manifest_read);
+    if (ended != kRunGoesOn) return ended;
+
+    // 16. A playable ROM, or a room whose host sends the game.
+    ended = acquire_rom(ctx.patched_rom, ctx.room_code);
     if (ended != kRunGoesOn) return ended;
 
     // 17. Install-only mode stops before the game.

@@ -9,6 +9,7 @@ it recorded. Nothing here talks to anything but 127.0.0.1.
 import contextlib
 import http.server
 import os
+import re
 import shutil
 import signal
 import socket
@@ -97,6 +98,32 @@ class RunResult:
         return line in self.lines
 
 
+class Running:
+    """A started Windows program; output goes to files, never pipes."""
+
+    def __init__(self, exe, args, env, cwd, out_dir):
+        self.out_path, self.err_path = out_dir / "out.txt", out_dir / "err.txt"
+        self.started = time.monotonic()
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            self.proc = subprocess.Popen(["wine", str(exe), *args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                         stdout=out, stderr=err, start_new_session=True)
+
+    def finish(self, timeout=60):
+        timed_out = False
+        try:
+            rc = self.proc.wait(timeout=max(0.0, timeout - (time.monotonic() - self.started)))
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            rc = self.proc.wait()
+        elapsed = time.monotonic() - self.started
+        stdout = self.out_path.read_bytes().decode("utf-8", "replace")
+        stderr = self.err_path.read_bytes().decode("utf-8", "replace")
+        lines = [l for l in stdout.replace("\r\n", "\n").split("\n") if not l.startswith("wine:")]
+        return RunResult(rc, elapsed, stdout, stderr, timed_out, lines)
+
+
 class WineSession:
     """One display and one prefix; thread-safe runs of the launcher."""
 
@@ -176,29 +203,31 @@ class WineSession:
         return path
 
     def run(self, exe, args=(), env=None, cwd=None, timeout=60, display=True):
-        """Starts a Windows program with wine; output goes to files, never pipes."""
+        """Runs a Windows program with wine to its end; output goes to files, never pipes."""
+        return self.launch(exe, args, env, cwd, display).finish(timeout)
+
+    def launch(self, exe, args=(), env=None, cwd=None, display=True):
+        """Starts a Windows program and returns at once; finish() waits for it."""
         full_env = self.env(display)
         full_env.update(env or {})
         out_dir = Path(tempfile.mkdtemp(dir=self.work, prefix="run-"))
-        out_path, err_path = out_dir / "out.txt", out_dir / "err.txt"
-        start = time.monotonic()
-        timed_out = False
-        with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            proc = subprocess.Popen(["wine", str(exe), *args], env=full_env, cwd=cwd,
-                                    stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                    start_new_session=True)
-            try:
-                rc = proc.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                timed_out = True
-                with contextlib.suppress(ProcessLookupError):
-                    os.killpg(proc.pid, signal.SIGKILL)
-                rc = proc.wait()
-        elapsed = time.monotonic() - start
-        stdout = out_path.read_bytes().decode("utf-8", "replace")
-        stderr = err_path.read_bytes().decode("utf-8", "replace")
-        lines = [l for l in stdout.replace("\r\n", "\n").split("\n") if not l.startswith("wine:")]
-        return RunResult(rc, elapsed, stdout, stderr, timed_out, lines)
+        return Running(exe, args, full_env, cwd, out_dir)
+
+    def xdotool(self, *args, timeout=30):
+        env = {**os.environ, "DISPLAY": self.display}
+        return subprocess.run(["xdotool", *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              text=True, timeout=timeout, check=False)
+
+    def wait_for_window(self, name, timeout=30):
+        """The id of the first visible window whose title is name, or None."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", f"^{re.escape(name)}$")
+            ids = found.stdout.split()
+            if ids:
+                return ids[0]
+            time.sleep(0.2)
+        return None
 
     def reg_query(self, key):
         proc = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env(False),

@@ -3,12 +3,15 @@ launcher in it, a home directory, an installed client (the stub game in place
 of the real one) and the environment every run gets."""
 
 import shutil
+import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
 import sys
 
 from harness import LAUNCHER_EXE, ROOT, STUB_GAME_EXE, UpdateSite, closed_port, win_path
+
+ROM_STANDIN = ROOT / "build" / "native" / "tools" / "rom_standin"
 
 sys.path.insert(0, str(ROOT / "tools"))
 import release  # noqa: E402
@@ -88,8 +91,11 @@ class Player:
         return {k: v for k, v in env.items() if v is not None}
 
     def run(self, *args, env=None, timeout=60, display=True, cwd=None):
-        return self.session.run(self.launcher, args, env=self.env(**(env or {})), timeout=timeout,
-                                display=display, cwd=cwd or self.root)
+        return self.start(*args, env=env, display=display, cwd=cwd).finish(timeout)
+
+    def start(self, *args, env=None, display=True, cwd=None):
+        return self.session.launch(self.launcher, args, env=self.env(**(env or {})), display=display,
+                                  cwd=cwd or self.root)
 
     def game_report(self):
         return GameReport.parse(read_text(self.home / "game.log"))
@@ -134,3 +140,9 @@ class Site:
 
     def write_manifest(self, text):
         (self.releases / "manifest.json").write_text(text, encoding="utf-8")
+
+
+def synthetic_dump(path):
+    """Writes the synthetic supported dump (the stand-in for a player's cartridge) to path."""
+    subprocess.run([str(ROM_STANDIN), "dump", str(path)], check=True, timeout=120)
+    return path

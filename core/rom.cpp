@@ -1,0 +1,148 @@
+// The game plays a modified "Starlit Fair DS" that the launcher never ships:
+// the player supplies their own cartridge dump and the launcher patches it with
+// the delta it carries inside itself. Whether the result is the expected game
+// is decided by its digest, not by the patch.
+#include "core/rom.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "build_config.h"
+#include "codecs/sha256.h"
+#include "codecs/vcdiff.h"
+#include "core/run.h"
+#include "platform/platform.h"
+#include "services/format.h"
+#include "services/log.h"
+#include "services/status.h"
+
+namespace {
+
+constexpr size_t kHeaderSize = 512;
+constexpr size_t kLogoChecksumOffset = 0x15C;
+constexpr int kSourcePathSize = 1024;
+constexpr int kDialogFileSize = 260;
+constexpr uint32_t kDialogFlags = 0x1808;  // OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR
+
+constexpr char kDialogFilter[] = "Nintendo DS ROM (*.nds)\0*.nds\0All files\0*.*\0";  // and the final NUL
+constexpr char kDialogTitle[] = "Select your Starlit Fair DS ROM (.nds)";
+
+int disk_error() { return end_run_with_error("Couldn't prepare the ROM (disk error). Reopen and try again.", 10000); }
+
+// Another DS game is played as it is, in Download Play mode.
+int download_play_notice() {
+    status_set("Not Starlit Fair DS \xE2\x80\x94 starting in Download Play mode for this game.");
+    plat_sleep(1500);
+    return kRunGoesOn;
+}
+
+bool is_playable_rom(const char* path) {
+    char digest[kDigestTextSize];
+    return sha256_file_hex(path, digest) == 0 && std::strcmp(digest, PELKO_ROM_SHA256) == 0;
+}
+
+// The whole file, with its size from a 32-bit position. Null when it does not
+// open, is empty, cannot be held, or reads short.
+uint8_t* read_whole_file(const char* path, size_t* size) {
+    FILE* f = plat_fopen(path, "rb");
+    if (!f) return nullptr;
+    long length = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
+    std::rewind(f);
+    uint8_t* bytes = length > 0 && length <= INT32_MAX ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)))
+                                                       : nullptr;
+    if (bytes && std::fread(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
+        std::free(bytes);
+        bytes = nullptr;
+    }
+    std::fclose(f);
+    *size = bytes ? static_cast<size_t>(length) : 0;
+    return bytes;
+}
+
+bool write_whole_file(const char* path, const uint8_t* bytes, size_t size, bool* opened) {
+    FILE* f = plat_fopen(path, "wb");
+    *opened = f != nullptr;
+    if (!f) return false;
+    size_t written = std::fwrite(bytes, 1, size, f);
+    bool closed = std::fclose(f) == 0;
+    return written == size && closed;
+}
+
+}  // namespace
+
+bool is_usable_ds_rom(const uint8_t* bytes, size_t size) {
+    return size >= kHeaderSize && bytes[kLogoChecksumOffset] == 0x56 && bytes[kLogoChecksumOffset + 1] == 0xCF;
+}
+
+int acquire_rom(const char* patched_rom_path, const char* room_code) {
+    if (FILE* f = plat_fopen(patched_rom_path, "rb")) {
+        uint8_t header[kHeaderSize];
+        size_t n = std::fread(header, 1, sizeof header, f);
+        std::fclose(f);
+        if (is_usable_ds_rom(header, n)) return kRunGoesOn;
+        log_printf("  (patched.nds is present but not a usable DS rom -- asking for it again)\n");
+    }
+
+    if (room_code[0]) {
+        file_printf(stderr, "[rom] joining room %s with no local ROM -> the app will fetch it from the host\n",
+                    room_code);
+        status_set("Joining \xE2\x80\x94 the host will send you the game\xE2\x80\xA6");
+        return kRunGoesOn;
+    }
+
+    status_set("Choose your Starlit Fair DS ROM (a file window will open)\xE2\x80\xA6");
+    char source[kSourcePathSize];
+    const char* configured = plat_getenv("VELA_ROM");
+    if (configured && configured[0]) {
+        format_into(source, sizeof source, "%s", configured);
+    } else {
+        plat_file_dialog dialog{kDialogFilter, kDialogTitle, kDialogFlags};
+        if (!plat_open_file_dialog(dialog, source, kDialogFileSize))
+            return end_run_with_error(
+                "No ROM chosen \xE2\x80\x94 reopen and pick your own Starlit Fair DS .nds to play.", 9000);
+    }
+    return prepare_rom(source, patched_rom_path);
+}
+
+int prepare_rom(const char* source_path, const char* patched_rom_path) {
+    status_set("Preparing your ROM\xE2\x80\xA6");
+
+    if (is_playable_rom(source_path)) {
+        if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+        return kRunGoesOn;
+    }
+
+    size_t source_size = 0;
+    uint8_t* source = read_whole_file(source_path, &source_size);
+    if (!source) return disk_error();
+
+    size_t patched_size = 0;
+    uint8_t* patched = vcdiff_apply_embedded(source, source_size, &patched_size);
+    bool usable = is_usable_ds_rom(source, source_size);
+    std::free(source);
+
+    if (!patched) {
+        if (!usable)
+            return end_run_with_error("That file doesn't look like a DS game. Reopen and pick a .nds dump.", 10000);
+        if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+        return download_play_notice();
+    }
+
+    bool opened = false;
+    bool written = write_whole_file(patched_rom_path, patched, patched_size, &opened);
+    std::free(patched);
+    if (!written) {
+        // Never leave a half-written ROM behind.
+        if (opened) plat_delete_file(patched_rom_path);
+        return disk_error();
+    }
+
+    // The patch fits any source of the right length; only the digest tells
+    // the supported dump from another file.
+    if (is_playable_rom(patched_rom_path)) return kRunGoesOn;
+    plat_delete_file(patched_rom_path);
+    if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+    return download_play_notice();
+}
