@@ -229,6 +229,25 @@ struct plat_file_dialog {
 // false when the player cancelled or the dialog failed.
 bool plat_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size);
 
+// ---------------------------------------------------------------------------
+// The splash window
+
+// A window handle (HWND on Windows); null when there is none.
+using plat_window = void*;
+
+// The splash thread's procedure in this layer, for plat_thread_start. It reads
+// and writes the splash state (splash/splash_state.h) and draws with
+// splash_render. On Windows it owns the splash window, its 33 ms timer and
+// its message loop; on posix it runs the same loop on a window that is never
+// shown. Either way it clears the active flag and ends when it gets no window
+// or no surface, leaves its loop on the quit message or when it finds the
+// active flag cleared, and tears down what it created.
+unsigned long plat_splash_thread(void* parameter);
+
+// PostMessageA(window, WM_QUIT, 0, 0): ends the splash thread's message loop.
+// False when the window no longer exists.
+bool plat_splash_post_quit(plat_window window);
+
 // Lets the compiler check printf-style formats against the C99 printf family
 // this build uses (mingw's own on Windows).
 #if defined(__MINGW32__)

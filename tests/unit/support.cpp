@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "splash/splash_state.h"
+
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -196,7 +198,50 @@ bool fake_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t 
     return true;
 }
 
+void fake_lock_retire(plat_lock* lock) {
+    ++g_fake->lock_retires;
+    plat_native_ops().lock_retire(lock);
+}
+
+plat_thread fake_thread_start(plat_thread_main main, void* parameter) {
+    auto thread = std::make_unique<FakePlatform::Thread>();
+    thread->main = main;
+    thread->parameter = parameter;
+    if (g_fake->run_threads) {
+        thread->real = plat_native_ops().thread_start(main, parameter);
+        if (!thread->real) return nullptr;
+    }
+    g_fake->threads.push_back(std::move(thread));
+    return g_fake->threads.back().get();
+}
+
+bool fake_thread_wait(plat_thread handle, uint32_t ms) {
+    g_fake->thread_waits.push_back(ms);
+    g_fake->sleeps_before_thread_wait.push_back(g_fake->sleeps.size());
+    auto* thread = static_cast<FakePlatform::Thread*>(handle);
+    if (!thread->real) return g_fake->threads_end_in_time;
+    return plat_native_ops().thread_wait(thread->real, ms);
+}
+
+void fake_thread_close(plat_thread handle) {
+    auto* thread = static_cast<FakePlatform::Thread*>(handle);
+    if (!thread) return;
+    thread->closed = true;
+    if (thread->real) plat_native_ops().thread_close(thread->real);
+}
+
+bool is_fake_thread(plat_thread handle) {
+    for (auto& t : g_fake->threads)
+        if (t.get() == handle) return true;
+    return false;
+}
+
 }  // namespace
+
+void FakePlatform::release_threads() {
+    for (auto& t : threads)
+        if (!t->real && !t->closed) t->real = plat_native_ops().thread_start(t->main, t->parameter);
+}
 
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     g_fake = this;
@@ -224,10 +269,26 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.reg_set_string = fake_reg_set_string;
     ops.reg_close_key = fake_reg_close_key;
     ops.open_file_dialog = fake_open_file_dialog;
+    ops.lock_retire = fake_lock_retire;
+    ops.thread_start = fake_thread_start;
+    ops.thread_wait = fake_thread_wait;
+    ops.thread_close = fake_thread_close;
     plat_install_ops(&ops);
 }
 
+// A run that ended on an error leaves its splash up, as the process end would
+// take it down; here the next test must find no splash.
 FakePlatform::~FakePlatform() {
+    bool running = false;
+    for (auto& t : threads) running = running || (t->real && !t->closed);
+    if (running) g_splash.active.store(0);
+    for (auto& t : threads) {
+        if (!t->real || t->closed) continue;
+        plat_native_ops().thread_wait(t->real, 60000);
+        plat_native_ops().thread_close(t->real);
+        t->closed = true;
+    }
+    if (g_splash.thread && is_fake_thread(g_splash.thread)) splash_state_clear();
     plat_install_ops(nullptr);
     g_fake = nullptr;
 }

@@ -1,9 +1,11 @@
 // Test doubles and helpers shared by the unit tests.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,7 +54,28 @@ struct FakePlatform {
     bool wait_succeeds = true;
     unsigned long exit_code = 0;
 
-    int lock_enters = 0;
+    // Counted on every thread.
+    std::atomic<int> lock_enters{0};
+    std::atomic<int> lock_retires{0};
+
+    // Threads. A start is recorded and, unless run_threads is set, nothing
+    // runs: launcher_main and start_game start a splash, and no test may leave
+    // one running. release_threads() runs the recorded ones for real; a wait
+    // on a thread that never ran answers threads_end_in_time at once. Each
+    // wait's time-out is recorded. Real threads still running when the double
+    // goes are told to stop (the splash's active flag) and waited for.
+    struct Thread {
+        plat_thread_main main = nullptr;
+        void* parameter = nullptr;
+        plat_thread real = nullptr;
+        bool closed = false;
+    };
+    std::vector<std::unique_ptr<Thread>> threads;
+    bool run_threads = false;
+    bool threads_end_in_time = true;
+    std::vector<uint32_t> thread_waits;
+    std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
+    void release_threads();
 
     // The temporary folder (with its trailing slash); the system's when empty.
     std::string temp_dir;
