@@ -81,3 +81,6 @@ void plat_reg_close_key(plat_reg_key key) { ops().reg_close_key(key); }
 bool plat_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
     return ops().open_file_dialog(dialog, file, size);
 }
+
+unsigned long plat_splash_thread(void* parameter) { return ops().splash_thread(parameter); }
+bool plat_splash_post_quit(plat_window window) { return ops().splash_post_quit(window); }

@@ -56,6 +56,9 @@ struct plat_ops {
     void (*reg_close_key)(plat_reg_key key);
 
     bool (*open_file_dialog)(const plat_file_dialog& dialog, char* file, uint32_t size);
+
+    plat_thread_main splash_thread;
+    bool (*splash_post_quit)(plat_window window);
 };
 
 // The layer this build was made with (win32 or posix).

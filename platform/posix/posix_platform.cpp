@@ -20,6 +20,7 @@
 #include "platform/ops.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/posix_layer.h"
+#include "platform/posix/headless_splash.h"
 #include "platform/posix/utf.h"
 #include "platform/posix/wildcard.h"
 
@@ -404,16 +405,24 @@ struct ThreadState {
     pthread_mutex_t mutex;
     pthread_cond_t ended_signal;
     bool ended;
-    bool joined;
+    bool closed;  // the handle was closed while the thread ran: it frees this record itself
 };
+
+void free_thread_state(ThreadState* t) {
+    pthread_cond_destroy(&t->ended_signal);
+    pthread_mutex_destroy(&t->mutex);
+    delete t;
+}
 
 void* thread_trampoline(void* raw) {
     auto* t = static_cast<ThreadState*>(raw);
     t->main(t->parameter);
     pthread_mutex_lock(&t->mutex);
     t->ended = true;
+    bool closed = t->closed;
     pthread_cond_broadcast(&t->ended_signal);
     pthread_mutex_unlock(&t->mutex);
+    if (closed) free_thread_state(t);
     return nullptr;
 }
 
@@ -455,21 +464,20 @@ bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
 }
 
 // Closing the handle of a thread that still runs leaves it running, as on
-// Windows: it is detached and its record is kept.
+// Windows: it is detached, and frees its record when it ends.
 void posix_thread_close(plat_thread thread) {
     auto* t = static_cast<ThreadState*>(thread);
     if (!t) return;
     pthread_mutex_lock(&t->mutex);
     bool ended = t->ended;
-    pthread_mutex_unlock(&t->mutex);
     if (!ended) {
+        t->closed = true;
         pthread_detach(t->id);
-        return;
     }
+    pthread_mutex_unlock(&t->mutex);
+    if (!ended) return;
     pthread_join(t->id, nullptr);
-    pthread_cond_destroy(&t->ended_signal);
-    pthread_mutex_destroy(&t->mutex);
-    delete t;
+    free_thread_state(t);
 }
 
 // There is no dialog natively: the player always "cancels".
@@ -521,6 +529,8 @@ const plat_ops kPosixOps = {
     posix_reg_set_string,
     posix_reg_close_key,
     posix_open_file_dialog,
+    headless_splash_thread_main,
+    headless_splash_post_quit,
 };
 
 }  // namespace

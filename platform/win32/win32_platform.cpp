@@ -11,6 +11,7 @@
 
 #include "platform/ops.h"
 #include "platform/win32/win32_layer.h"
+#include "platform/win32/splash_window.h"
 
 namespace {
 
@@ -251,6 +252,8 @@ const plat_ops kWin32Ops = {
     win_reg_set_string,
     win_reg_close_key,
     win_open_file_dialog,
+    splash_thread_main,
+    splash_post_quit,
 };
 
 }  // namespace
