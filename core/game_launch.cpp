@@ -8,6 +8,8 @@
 #include "services/format.h"
 #include "services/log.h"
 #include "services/status.h"
+#include "splash/splash.h"
+#include "splash/splash_state.h"
 
 namespace {
 
@@ -90,6 +92,8 @@ int start_game(const run_context& ctx, int argc, char** argv) {
 
     if (safe_video_requested(argc, argv)) write_safe_video_file(ctx.game_dir);
 
+    // The only progress bar of a run: full, just before the game starts.
+    if (splash_is_active()) splash_set_line("READY - STARTING THE GAME", 100);
     plat_sleep(600);
     rotate_game_logs(ctx.home);
 
@@ -108,6 +112,7 @@ int start_game(const run_context& ctx, int argc, char** argv) {
     plat_close_output_file(game_log);
 
     plat_sleep(400);
+    splash_stop();
     plat_sleep(6000);
     return 0;
 }

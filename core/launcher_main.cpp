@@ -20,6 +20,7 @@
 #include "services/format.h"
 #include "services/log.h"
 #include "services/status.h"
+#include "splash/splash.h"
 
 namespace {
 
@@ -63,6 +64,9 @@ int launcher_main(int argc, char** argv) {
     // 1. Where the update site is.
     const char* configured_base = env_non_empty("PELKO_UPDATE_BASE");
     ctx.update_base = configured_base ? configured_base : kDefaultUpdateBase;
+
+    // 2. The splash, unless the environment asks for none (present, even empty).
+    if (!env_present("VELA_NO_SPLASH")) splash_start();
 
     // 3. First status.
     status_set("Checking for updates");

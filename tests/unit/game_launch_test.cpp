@@ -7,6 +7,8 @@
 
 #include "build_config.h"
 #include "core/game_launch.h"
+#include "splash/splash.h"
+#include "splash/splash_state.h"
 #include "support.h"
 
 namespace {
@@ -212,6 +214,38 @@ TEST_F(StartGame, AnUnwritableSafeVideoFileIsLoggedAndTheLaunchGoesOn) {
 TEST_F(StartGame, WithoutTheArgumentNoSoftrenderFileIsWritten) {
     start({"--SAFE"});
     EXPECT_FALSE(file_exists(game + "/softrender.txt"));
+}
+
+// While a splash runs, the game's start is announced with the only full bar
+// of the run, and the splash is closed 400 ms after the start, before the
+// last wait.
+TEST_F(StartGame, WithASplashTheBarIsFullBeforeTheGameAndTheSplashClosesBeforeTheLastWait) {
+    splash_state_clear();
+    splash_start();
+    std::string line_at_start;
+    int32_t percent_at_start = 0;
+    fake.fail_create_output = [&](const std::string&) {
+        line_at_start = g_splash.line;
+        percent_at_start = g_splash.percent;
+        return false;
+    };
+    EXPECT_EQ(start({}), 0);
+    EXPECT_EQ(line_at_start, "READY - STARTING THE GAME");
+    EXPECT_EQ(percent_at_start, 100);
+    EXPECT_EQ(fake.started.size(), 1u);
+    EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
+    EXPECT_EQ(fake.sleeps_before_thread_wait, std::vector<size_t>{2}) << "after the 600 and 400 ms waits";
+    EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
+    EXPECT_FALSE(splash_is_active());
+    EXPECT_EQ(fake.lock_retires.load(), 1);
+}
+
+TEST_F(StartGame, WithoutASplashTheLaunchNeverTouchesTheSplash) {
+    splash_state_clear();
+    EXPECT_EQ(start({}), 0);
+    EXPECT_EQ(fake.lock_enters.load(), 0);
+    EXPECT_TRUE(fake.thread_waits.empty());
+    EXPECT_STREQ(g_splash.line, "");
 }
 
 }  // namespace

@@ -140,4 +140,31 @@ TEST_F(RunSequence, NothingOfAHostileLinkButItsCodeReachesTheGame) {
     }
 }
 
+TEST_F(RunSequence, TheSplashStartsAndAnErrorStaysOnItUntilTheProcessEnds) {
+    EXPECT_EQ(run(), 1);
+    ASSERT_EQ(fake.threads.size(), 1u);
+    EXPECT_TRUE(splash_is_active());
+    EXPECT_STREQ(g_splash.line, "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION");
+    EXPECT_EQ(g_splash.percent, -1);
+    EXPECT_TRUE(fake.thread_waits.empty()) << "only the game start closes the splash";
+}
+
+TEST_F(RunSequence, AGameStartClosesTheSplash) {
+    install("1.0");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(fake.threads.size(), 1u);
+    EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
+    EXPECT_FALSE(splash_is_active());
+}
+
+TEST_F(RunSequence, AnEmptyVelaNoSplashMeansNoSplashAndTheRunStillWorks) {
+    install("1.0");
+    fake.env["VELA_NO_SPLASH"] = "";
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(fake.threads.empty());
+    EXPECT_EQ(fake.lock_enters.load(), 0);
+    EXPECT_EQ(fake.started.size(), 1u);
+    EXPECT_EQ(fake.total_sleep(), 7000u);
+}
+
 }  // namespace
