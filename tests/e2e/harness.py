@@ -108,6 +108,9 @@ class Running:
             self.proc = subprocess.Popen(["wine", str(exe), *args], env=env, cwd=cwd, stdin=subprocess.DEVNULL,
                                          stdout=out, stderr=err, start_new_session=True)
 
+    def running(self):
+        return self.proc.poll() is None
+
     def finish(self, timeout=60):
         timed_out = False
         try:
