@@ -11,6 +11,9 @@ game that records what it is handed). The player has nothing installed:
 2. Later they start the installed launcher to host a room of their own. It
    patches their cartridge dump (a synthetic one here) into patched.nds and
    starts the game.
+
+A screenshot of the splash window of the first run, as it announces the
+game's start, is saved in build/demo/splash.png.
 """
 
 import hashlib
@@ -20,7 +23,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 import harness  # noqa: E402
+import splash_view  # noqa: E402
 from scenario import Player, Site, read_text, synthetic_dump, win_path  # noqa: E402
+
+
+SPLASH_PNG = harness.ROOT / "build" / "demo" / "splash.png"
 
 
 def show(title, text=""):
@@ -37,6 +44,28 @@ def show_run(result):
     show(f"launcher exit code {result.returncode} after {result.elapsed:.1f} s")
 
 
+def watch_splash(session, started):
+    """Screenshots of the splash's client area for as long as its window is up."""
+    area = splash_view.wait_for_client_area(session, started)
+    shots = []
+    while area and started.running() and splash_view.x_windows(session):
+        shots.append(splash_view.screenshot(session, *area))
+    return shots
+
+
+def save_splash(shots):
+    """Saves the last screenshot that shows the full bar (the native render
+    tells which), else the last complete one."""
+    if len(shots) < 2:
+        return "no splash window was seen"
+    chosen = shots[-2]  # the very last one may have caught the window going
+    if splash_view.SPLASH_FRAME.exists():
+        ready = splash_view.native_frames("READY - STARTING THE GAME", 100)
+        chosen = next((s for s in reversed(shots) if splash_view.matching_head(s, ready) is not None), chosen)
+    splash_view.save_png(chosen, SPLASH_PNG)
+    return f"{len(shots)} screenshots taken while it was up; one is in {SPLASH_PNG}"
+
+
 def main():
     with harness.WineSession() as session:
         player = Player(session, "demo")
@@ -46,8 +75,11 @@ def main():
 
             player.rename_launcher("Pelko-Setup-DEMO1.exe")
             print(f"\ndemo: 1. the player starts {player.launcher.name} from {player.downloads} (home is empty)...")
-            joined = player.run()
+            started = player.start()
+            shots = watch_splash(session, started)
+            joined = started.finish(timeout=60)
             show_run(joined)
+            show("splash window", save_splash(shots))
             show("what the game received (game.log)", read_text(player.home / "game.log"))
             rc, registry = session.reg_query(r"HKCU\Software\Classes\pelko")
             show("registered URL scheme", registry.replace("\r\n", "\n").strip())

@@ -81,6 +81,13 @@ def screenshot(session, x, y, width=WIDTH, height=HEIGHT, png=None):
     return out.stdout
 
 
+def save_png(rgb, path, width=WIDTH, height=HEIGHT):
+    """Writes RGB bytes (a screenshot or a native frame) as a PNG file."""
+    Path(path).parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["convert", "-size", f"{width}x{height}", "-depth", "8", "rgb:-", f"png:{path}"], input=rgb,
+                   capture_output=True, timeout=30, check=True)
+
+
 @functools.lru_cache(maxsize=None)
 def native_frames(status, percent=-1):
     """The native render of a status at each spinner position (ticks 0, 4, ... 28)."""
