@@ -157,3 +157,11 @@ LRESULT CALLBACK splash_window_proc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 bool splash_post_quit(void* window) { return PostMessageA(static_cast<HWND>(window), WM_QUIT, 0, 0) != 0; }
+
+void splash_let_window_settle() {
+    constexpr DWORD kSettleMs = 1000, kPollMs = 5;
+    const DWORD start = GetTickCount();
+    while (splash_is_active() && !g_splash.window.load(std::memory_order_relaxed) &&
+           GetTickCount() - start < kSettleMs)
+        Sleep(kPollMs);
+}

@@ -4,5 +4,10 @@
 #include <cstdlib>
 
 #include "core/launcher_main.h"
+#include "platform/win32/splash_window.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return launcher_main(__argc, __argv); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const int code = launcher_main(__argc, __argv);
+    splash_let_window_settle();
+    return code;
+}

@@ -4,6 +4,7 @@ launcher ends after a game start, absent with VELA_NO_SPLASH; and the
 executable's icon, version information and manifest as Windows reads them."""
 
 import struct
+from concurrent.futures import ThreadPoolExecutor
 import time
 import unittest
 import xml.etree.ElementTree as ET
@@ -136,6 +137,23 @@ class SplashWithoutDisplay(unittest.TestCase):
         self.assertGreaterEqual(result.elapsed, 7.0)
         self.assertLess(result.elapsed, 15.0)
         self.assertIn("argv[0]=", read_text(player.home / "game.log"))
+
+
+class QuickExits(unittest.TestCase):
+    def test_runs_that_end_while_the_splash_window_is_being_created_exit_with_their_code(self):
+        # The one-tap test mode ends within milliseconds, while the splash
+        # thread is still creating its window; under Wine an exit in the
+        # middle of that could hang until the process was killed (-9).
+        def one_tap(i):
+            player = Player(harness.SESSION, f"quick-{i}")
+            player.rename_launcher("Pelko-Setup-AB12.exe")
+            report = player.root / "onetap.txt"
+            result = player.run(env={"VELA_ONETAP_TEST": harness.win_path(report)}, timeout=30)
+            return result.returncode, report.exists()
+
+        with ThreadPoolExecutor(max_workers=4) as pool:
+            outcomes = list(pool.map(one_tap, range(12)))
+        self.assertEqual(outcomes, [(0, True)] * 12)
 
 
 def icon_file_images(path):
