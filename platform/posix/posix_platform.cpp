@@ -19,8 +19,8 @@
 
 #include "platform/ops.h"
 #include "platform/posix/command_line.h"
-#include "platform/posix/posix_layer.h"
 #include "platform/posix/headless_splash.h"
+#include "platform/posix/posix_layer.h"
 #include "platform/posix/utf.h"
 #include "platform/posix/wildcard.h"
 
