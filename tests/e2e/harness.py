@@ -232,6 +232,22 @@ class WineSession:
             time.sleep(0.2)
         return None
 
+    def focus_by_caption(self, window, timeout=10):
+        """Gives a window the keyboard with a click on its caption: Wine draws
+        the caption itself (Managed=N) and activates a window clicked there,
+        while windowactivate needs a window manager. True once it has the focus."""
+        shell = self.xdotool("getwindowgeometry", "--shell", window).stdout
+        geometry = dict(line.split("=", 1) for line in shell.split())
+        x, y, width = int(geometry["X"]), int(geometry["Y"]), int(geometry["WIDTH"])
+        self.xdotool("mousemove", "--sync", str(x + width // 2), str(y + 8))
+        self.xdotool("click", "1")
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.xdotool("getwindowfocus").stdout.strip() == window:
+                return True
+            time.sleep(0.05)
+        return False
+
     def reg_query(self, key):
         proc = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env(False),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=False)
