@@ -10,16 +10,11 @@ bool file_buffer_read(const char* path, file_buffer* out) {
     FILE* file = plat_fopen(path, "rb");
     if (!file) return false;
 
-    // The size is the stream position at the end, a signed 32-bit value where
-    // the launcher runs (long is 32 bits on Windows). A position that does
-    // not fit, or a failed seek, is a file this reader cannot take.
-    long end = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
-    if (end < 0 || end > INT32_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
+    uint64_t size;
+    if (!file_measure(file, &size)) {
         std::fclose(file);
         return false;
     }
-    uint64_t size = static_cast<uint64_t>(end);
 
     uint8_t* data = nullptr;
     if (size > 0) {
@@ -46,4 +41,15 @@ void file_buffer_free(file_buffer* buffer) {
     std::free(buffer->data);
     buffer->data = nullptr;
     buffer->size = 0;
+}
+
+bool file_measure(FILE* file, uint64_t* size) {
+    // The size is the stream position at the end, a signed 32-bit value where
+    // the launcher runs (long is 32 bits on Windows). A position that does
+    // not fit, or a failed seek, is a file this reader cannot take.
+    long end = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) end = std::ftell(file);
+    if (end < 0 || end > INT32_MAX || std::fseek(file, 0, SEEK_SET) != 0) return false;
+    *size = static_cast<uint64_t>(end);
+    return true;
 }

@@ -1,8 +1,9 @@
-// A whole file in one heap block: how the digest and the archive reader take
-// their input. Nothing is streamed; the expected inputs are some tens of MB.
+// A whole file in one heap block: how the archive reader takes its input; and
+// the measuring rule that every whole-file reader shares.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 struct file_buffer {
     uint8_t* data;  // null when size is 0 (a zero-byte allocation may be null)
@@ -17,3 +18,8 @@ struct file_buffer {
 bool file_buffer_read(const char* path, file_buffer* out);
 
 void file_buffer_free(file_buffer* buffer);
+
+// The size of an open stream, as the launcher's C runtime measures it: seek
+// to the end, take the position, seek back to the start. False when a seek
+// fails or the position is negative or beyond a signed 32-bit value.
+bool file_measure(FILE* file, uint64_t* size);
