@@ -173,6 +173,27 @@ uint32_t decode_address(Decoder* d, uint8_t mode) {
     return address;
 }
 
+// Writes n bytes at to, each a copy of the byte distance places before it.
+// Where the two stretches do not overlap this is one block copy. Where they
+// do, the bytes before to repeat with period distance, so each pass copies
+// everything written so far and doubles what the next pass may take.
+void repeat_copy(uint8_t* to, size_t distance, size_t n) {
+    if (distance >= n) {
+        std::memcpy(to, to - distance, n);
+        return;
+    }
+    if (distance == 1) {
+        std::memset(to, to[-1], n);
+        return;
+    }
+    size_t done = 0;
+    for (size_t gap = distance; done < n; gap *= 2) {
+        size_t piece = gap < n - done ? gap : n - done;
+        std::memcpy(to + done, to + done - gap, piece);
+        done += piece;
+    }
+}
+
 bool add(Decoder* d, uint32_t size) {
     if (size > d->data_length - d->data_position) return false;
     if (size > d->capacity - d->produced) return false;
@@ -191,26 +212,34 @@ bool run(Decoder* d, uint32_t size) {
     return true;
 }
 
-// Byte by byte, checking each: an address past the segment reads target bytes
-// of this window, which must already exist, and when it reads the bytes just
-// before the current position the copy repeats them (a run of a pattern).
+// A COPY reads first from the segment, then from this window's own output.
+// The segment is the source or output of earlier windows, so it never
+// overlaps the bytes being written and moves as one block. Past the segment,
+// the address counts on through this window's output, which must already
+// exist where the copy starts; when it starts less than size bytes back, the
+// copy reads bytes it is itself producing and repeats the stretch between its
+// start and the current position, as a byte-by-byte copy would.
 bool copy(Decoder* d, uint8_t mode, uint32_t size) {
     uint32_t address = decode_address(d, mode);
     if (d->addresses.error) return false;
-    const uint8_t* segment = d->segment_in_output ? d->out : d->source;
-    segment += d->segment_position;
-    for (uint64_t k = address, end = uint64_t{address} + size; k < end; ++k) {
-        uint8_t byte;
-        if (k < d->segment_size) {
-            byte = segment[k];
-        } else {
-            uint64_t from = d->window_start + (k - d->segment_size);
-            if (from >= d->produced) return false;
-            byte = d->out[from];
-        }
-        if (d->produced >= d->capacity) return false;
-        d->out[d->produced++] = byte;
+    if (size > d->capacity - d->produced) return false;
+
+    uint64_t k = address;
+    uint64_t end = uint64_t{address} + size;
+    if (k < d->segment_size) {
+        const uint8_t* segment = (d->segment_in_output ? d->out : d->source) + d->segment_position;
+        size_t n = static_cast<size_t>((end < d->segment_size ? end : d->segment_size) - k);
+        std::memcpy(d->out + d->produced, segment + k, n);
+        d->produced += n;
+        k += n;
     }
+    if (k == end) return true;
+
+    uint64_t from = d->window_start + (k - d->segment_size);
+    if (from >= d->produced) return false;
+    size_t n = static_cast<size_t>(end - k);
+    repeat_copy(d->out + d->produced, static_cast<size_t>(d->produced - from), n);
+    d->produced += n;
     return true;
 }
 

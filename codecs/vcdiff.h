@@ -9,7 +9,9 @@
 // never content: the checksum is skipped, and whether the result is the
 // expected file is for the caller to decide (by its digest).
 //
-// This is the clear version, not the fast one: COPY moves one byte at a time.
+// COPY moves whole blocks where what it reads and what it writes do not
+// overlap; the result is byte for byte that of copying one byte at a time (the
+// simple decoder it is checked against is kept in tests/reference).
 #pragma once
 
 #include <cstddef>
