@@ -6,8 +6,9 @@
 Raw deflate streams from zlib in each block type and strategy for the two
 inflate targets; small archives from zipfile, stored, deflated, with a
 directory and with data descriptors, for the ZIP walk; patches from xdelta3
-and written by hand for the VCDIFF decoder. The output is deterministic, so
-running it again changes nothing.
+and written by hand for the VCDIFF decoder and its differential target;
+messages around the SHA-256 padding boundaries. The output is deterministic,
+so running it again changes nothing.
 """
 import io
 import os
@@ -166,6 +167,13 @@ def vcdiff_seeds():
     }
 
 
+def sha256_seeds():
+    """Each seed is one byte (the seed of the piece sizes), then the message."""
+    seeds = {f"size-{n}": bytes([n % 251]) + (TEXT * 3)[:n] for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 128)}
+    seeds["size-1000"] = bytes([7]) + lcg_bytes(1000, 3)
+    return seeds
+
+
 def write(directory, seeds):
     os.makedirs(directory, exist_ok=True)
     for name, data in seeds.items():
@@ -178,3 +186,5 @@ if __name__ == "__main__":
     write(os.path.join(HERE, "corpus", "inflate_zlib"), inflate_seeds())
     write(os.path.join(HERE, "corpus", "zip"), zip_seeds())
     write(os.path.join(HERE, "corpus", "vcdiff"), vcdiff_seeds())
+    write(os.path.join(HERE, "corpus", "vcdiff_diff"), vcdiff_seeds())
+    write(os.path.join(HERE, "corpus", "sha256_diff"), sha256_seeds())
