@@ -9,12 +9,19 @@
 //                                          for a value under HKEY_CURRENT_USER
 //   pelko_test_helper format-check         runs format_into on this C runtime and
 //                                          prints one line per case
+//   pelko_test_helper sha256 <file> [portable]
+//                                          hashes the file with sha256_file_hex and
+//                                          prints "path=<block function> digest=<text>";
+//                                          with "portable" the processor's features
+//                                          are hidden first
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "codecs/cpu_features.h"
+#include "codecs/sha256.h"
 #include "services/format.h"
 
 namespace {
@@ -78,12 +85,29 @@ int format_check() {
     return 0;
 }
 
+int sha256(const char* path, bool portable) {
+    if (portable) {
+        cpu_features none{};
+        cpu_features_limit(&none);
+    }
+    char digest[kDigestTextSize];
+    if (sha256_file_hex(path, digest) != 0) {
+        std::printf("path=%s failed\n", sha256_implementation());
+        return 1;
+    }
+    std::printf("path=%s digest=%s\n", sha256_implementation(), digest);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "run-file") == 0) return run_file(argv[2]);
     if (argc >= 3 && std::strcmp(argv[1], "regvalue") == 0) return reg_value(argv[2], argc >= 4 ? argv[3] : nullptr);
     if (argc >= 2 && std::strcmp(argv[1], "format-check") == 0) return format_check();
-    std::fprintf(stderr, "usage: pelko_test_helper run-file <file> | regvalue <key> [<name>] | format-check\n");
+    if (argc >= 3 && std::strcmp(argv[1], "sha256") == 0)
+        return sha256(argv[2], argc >= 4 && std::strcmp(argv[3], "portable") == 0);
+    std::fprintf(stderr, "usage: pelko_test_helper run-file <file> | regvalue <key> [<name>] | format-check |\n"
+                 "       sha256 <file> [portable]\n");
     return 2;
 }
