@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   # peers the codec tests compare against
   zlib1g-dev libdeflate-tools 7zip libarchive-tools zip unzip xdelta3 pigz python3
+  # the benchmark's SHA-256 peer (sha256sum comes with coreutils)
+  openssl
   # the real executable under Wine, on a virtual display
   wine64 wine xvfb xauth x11-apps imagemagick xdotool
 )

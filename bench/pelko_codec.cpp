@@ -1,0 +1,232 @@
+// The launcher's codecs as commands, so the benchmark can time them the way it
+// times the peer tools: a whole process, reading its input files and writing
+// its output files.
+//
+//   pelko_codec cpu                           the SHA-256 path this processor gets
+//   pelko_codec [--portable] sha256 FILE      prints "<digest>  FILE"
+//   pelko_codec sha256-ref FILE               the reference digest (whole file in memory)
+//   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw, CRC-32 and size
+//   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes
+//   pelko_codec unzip ZIP DIR                 zip_extract_all into DIR (which must exist)
+//   pelko_codec vcdiff SOURCE PATCH OUT       vcdiff_apply
+//   pelko_codec vcdiff-ref SOURCE PATCH OUT   the reference decoder
+//   pelko_codec install-path BUNDLE DIGEST DIR ROM
+//       what the launcher does with a release it has downloaded and the player's
+//       dump: checks the bundle's digest, unpacks it into DIR and prepares
+//       DIR/patched.nds from ROM (two digests of the ROM and the patch); prints
+//       the milliseconds of each step
+//
+// --portable limits the processor features the codecs use to none, which
+// selects the portable paths. Exit status 0 on success, 1 when the codec
+// fails, 2 on a usage error.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "codecs/cpu_features.h"
+#include "codecs/crc32.h"
+#include "codecs/file_buffer.h"
+#include "codecs/inflate.h"
+#include "codecs/sha256.h"
+#include "codecs/vcdiff.h"
+#include "codecs/zip.h"
+#include "core/rom.h"
+#include "core/run.h"
+#include "tests/reference/sha256_ref.h"
+#include "tests/reference/vcdiff_ref.h"
+
+namespace {
+
+int fail(const char* what, const char* path) {
+    std::fprintf(stderr, "pelko_codec: %s: %s\n", what, path);
+    return 1;
+}
+
+// An input file mapped read-only with its pages already in place: the bytes
+// the launcher would hold in a heap block, without copying them out of the
+// page cache.
+struct mapped_file {
+    const uint8_t* data;
+    size_t size;
+};
+
+bool map_file(const char* path, mapped_file* out) {
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    out->size = ok ? static_cast<size_t>(st.st_size) : 0;
+    out->data = nullptr;
+    if (ok && out->size > 0) {
+        void* p = mmap(nullptr, out->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        ok = p != MAP_FAILED;
+        if (ok) out->data = static_cast<const uint8_t*>(p);
+    }
+    close(fd);
+    return ok;
+}
+
+void unmap_file(mapped_file* file) {
+    if (file->data) munmap(const_cast<uint8_t*>(file->data), file->size);
+    file->data = nullptr;
+}
+
+bool write_file(const char* path, const uint8_t* data, size_t size) {
+    FILE* file = std::fopen(path, "wb");
+    if (!file) return false;
+    size_t written = std::fwrite(data, 1, size, file);
+    return std::fclose(file) == 0 && written == size;
+}
+
+int sha256(const char* path, bool reference) {
+    char digest[kDigestTextSize];
+    int result = reference ? sha256_ref_file_hex(path, digest) : sha256_file_hex(path, digest);
+    if (result != 0) return fail("cannot hash", path);
+    std::printf("%s  %s\n", digest, path);
+    return 0;
+}
+
+uint32_t load_le32(const uint8_t* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// RFC 1952: a 10-byte header with optional fields that the flags announce,
+// the deflate stream, then CRC-32 and the size modulo 2^32, little-endian.
+int gunzip(const char* path, const char* out_path) {
+    file_buffer in;
+    if (!file_buffer_read(path, &in)) return fail("cannot read", path);
+    const uint8_t* p = in.data;
+    uint64_t n = in.size;
+    bool ok = n >= 18 && p[0] == 0x1f && p[1] == 0x8b && p[2] == 8;
+    uint64_t at = 10;
+    uint8_t flags = ok ? p[3] : 0;
+    if (ok && (flags & 0x04)) {  // FEXTRA
+        ok = at + 2 <= n;
+        if (ok) at += 2 + (uint64_t{p[at]} | uint64_t{p[at + 1]} << 8);
+    }
+    for (uint8_t text_flag : {uint8_t{0x08}, uint8_t{0x10}}) {  // FNAME, FCOMMENT
+        if (!ok || !(flags & text_flag)) continue;
+        while (at < n && p[at] != 0) ++at;
+        ++at;
+    }
+    if (ok && (flags & 0x02)) at += 2;  // FHCRC
+    ok = ok && at + 8 <= n;
+    if (!ok) {
+        file_buffer_free(&in);
+        return fail("not a gzip file", path);
+    }
+
+    uint32_t expected_crc = load_le32(p + n - 8);
+    uint32_t expected_size = load_le32(p + n - 4);
+    uint8_t* out = static_cast<uint8_t*>(std::malloc(expected_size ? expected_size : 1));
+    int32_t produced = out ? inflate_raw(p + at, n - 8 - at, out, expected_size) : -1;
+    file_buffer_free(&in);
+    ok = produced >= 0 && static_cast<uint32_t>(produced) == expected_size &&
+         crc32_buffer(out, expected_size) == expected_crc && write_file(out_path, out, expected_size);
+    std::free(out);
+    return ok ? 0 : fail("cannot decode", path);
+}
+
+int inflate(const char* path, const char* size_text, const char* out_path) {
+    file_buffer in;
+    if (!file_buffer_read(path, &in)) return fail("cannot read", path);
+    uint64_t size = std::strtoull(size_text, nullptr, 10);
+    uint8_t* out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+    int32_t produced = out ? inflate_raw(in.data, in.size, out, size) : -1;
+    file_buffer_free(&in);
+    bool ok = produced >= 0 && static_cast<uint64_t>(produced) == size && write_file(out_path, out, size);
+    std::free(out);
+    return ok ? 0 : fail("cannot decode", path);
+}
+
+int unzip(const char* archive, const char* dir) {
+    int files = zip_extract_all(archive, dir);
+    if (files <= 0) return fail("cannot extract", archive);
+    return 0;
+}
+
+int vcdiff(const char* source_path, const char* patch_path, const char* out_path, bool reference) {
+    mapped_file source, patch;
+    if (!map_file(source_path, &source)) return fail("cannot read", source_path);
+    if (!map_file(patch_path, &patch)) {
+        unmap_file(&source);
+        return fail("cannot read", patch_path);
+    }
+    size_t size = 0;
+    uint8_t* out = reference ? vcdiff_ref_apply(patch.data, patch.size, source.data, source.size, &size, nullptr)
+                             : vcdiff_apply(patch.data, patch.size, source.data, source.size, &size, nullptr);
+    unmap_file(&source);
+    unmap_file(&patch);
+    if (!out) return fail("cannot apply", patch_path);
+    bool written = write_file(out_path, out, size);
+    std::free(out);
+    return written ? 0 : fail("cannot write", out_path);
+}
+
+double milliseconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+int install_path(const char* bundle, const char* expected_digest, const char* dir, const char* rom) {
+    auto start = std::chrono::steady_clock::now();
+    char digest[kDigestTextSize];
+    if (sha256_file_hex(bundle, digest) != 0 || std::strcmp(digest, expected_digest) != 0)
+        return fail("digest mismatch", bundle);
+    double hashed = milliseconds_since(start);
+
+    if (zip_extract_all(bundle, dir) <= 0) return fail("cannot extract", bundle);
+    double extracted = milliseconds_since(start);
+
+    char patched[1400];
+    std::snprintf(patched, sizeof patched, "%s/patched.nds", dir);
+    if (prepare_rom(rom, patched) != kRunGoesOn) return fail("cannot prepare the ROM", rom);
+    double prepared = milliseconds_since(start);
+
+    std::printf("bundle digest %.1f ms, extraction %.1f ms, ROM (digest, patch, write, digest) %.1f ms\n", hashed,
+                extracted - hashed, prepared - extracted);
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: pelko_codec cpu | [--portable] sha256 FILE | sha256-ref FILE | gunzip FILE.gz OUT |\n"
+                 "       inflate RAW SIZE OUT | unzip ZIP DIR | vcdiff SOURCE PATCH OUT |\n"
+                 "       vcdiff-ref SOURCE PATCH OUT | install-path BUNDLE DIGEST DIR ROM\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int i = 1;
+    if (i < argc && std::strcmp(argv[i], "--portable") == 0) {
+        cpu_features none{};
+        cpu_features_limit(&none);
+        ++i;
+    }
+    if (i >= argc) return usage();
+    const char* command = argv[i];
+    char** arg = argv + i + 1;
+    int count = argc - i - 1;
+    if (std::strcmp(command, "cpu") == 0 && count == 0) {
+        std::printf("sha256: %s\n", sha256_implementation());
+        return 0;
+    }
+    if (std::strcmp(command, "sha256") == 0 && count == 1) return sha256(arg[0], false);
+    if (std::strcmp(command, "sha256-ref") == 0 && count == 1) return sha256(arg[0], true);
+    if (std::strcmp(command, "gunzip") == 0 && count == 2) return gunzip(arg[0], arg[1]);
+    if (std::strcmp(command, "inflate") == 0 && count == 3) return inflate(arg[0], arg[1], arg[2]);
+    if (std::strcmp(command, "unzip") == 0 && count == 2) return unzip(arg[0], arg[1]);
+    if (std::strcmp(command, "vcdiff") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2], false);
+    if (std::strcmp(command, "vcdiff-ref") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2], true);
+    if (std::strcmp(command, "install-path") == 0 && count == 4) return install_path(arg[0], arg[1], arg[2], arg[3]);
+    return usage();
+}
