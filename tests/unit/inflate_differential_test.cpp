@@ -1,0 +1,303 @@
+// The table-driven inflate decoder against the reference decoder, on streams
+// chosen to reach every path of the fast one: real encoders' streams at every
+// output capacity around their size (where the fast loop hands over to the
+// careful one), every truncation, bit flips, hand-built incomplete and
+// over-subscribed codes, long codes that need second-level tables, and random
+// bytes. On each, both must return the same result and leave the same bytes
+// in the output buffer, nothing past the output included.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "inflate_support.h"
+#include "peer_tools.h"
+#include "support.h"
+
+namespace {
+
+// Every capacity from 0 to a little past the first few symbols, a few in the
+// middle, and every one from 300 below the size to 2 above it: the fast loop
+// stops 260 bytes before the end of the output.
+std::vector<uint64_t> capacities_around(uint64_t size) {
+    std::vector<uint64_t> capacities;
+    for (uint64_t c = 0; c <= 40 && c < size; ++c) capacities.push_back(c);
+    for (uint64_t c : {size / 3, size / 2, size - size / 5})
+        if (c > 40 && c + 300 < size) capacities.push_back(c);
+    for (uint64_t c = size > 300 ? size - 300 : 41; c <= size + 2; ++c) capacities.push_back(c);
+    return capacities;
+}
+
+void expect_alike_at_every_capacity(const std::string& name, const std::string& stream, uint64_t size) {
+    for (uint64_t capacity : capacities_around(size)) {
+        int32_t result;
+        ASSERT_TRUE(decodes_like_reference(stream, capacity, &result)) << name;
+        ASSERT_EQ(result, capacity >= size ? static_cast<int32_t>(size) : -1) << name << ", capacity " << capacity;
+    }
+}
+
+TEST(InflateDifferential, PeerStreamsDecodeAlikeAtEveryCapacityAroundTheirSize) {
+    const std::string mixed = mixed_content(24 * 1024, 31);
+    const std::string random = random_bytes(6000, 32);
+    const std::string runs = std::string(3000, 'a') + std::string(700, '\0') + "abcabcabcabc" + std::string(900, 'z');
+    struct Case {
+        std::string name;
+        std::string data;
+        std::string stream;
+    };
+    std::vector<Case> cases;
+    for (int level : {0, 1, 6, 9}) cases.push_back({"zlib level " + std::to_string(level), mixed, zlib_raw_deflate(mixed, level)});
+    cases.push_back({"zlib fixed codes", mixed, zlib_raw_deflate(mixed, 6, Z_FIXED)});
+    cases.push_back({"zlib Huffman only", mixed, zlib_raw_deflate(mixed, 6, Z_HUFFMAN_ONLY)});
+    cases.push_back({"zlib run-length", runs, zlib_raw_deflate(runs, 9, Z_RLE)});
+    cases.push_back({"zlib with flushes", mixed, zlib_raw_deflate(mixed, 6, Z_DEFAULT_STRATEGY, 3000)});
+    cases.push_back({"zlib on random bytes", random, zlib_raw_deflate(random, 9)});
+
+    TempDir tmp;
+    write_file(tmp.at("mixed"), mixed);
+    for (const char* command : {"libdeflate-gzip -c -12", "pigz -c -11", "gzip -c -9"}) {
+        ASSERT_TRUE(run_tool(std::string(command) + " " + shell_quote(tmp.at("mixed")) + " > " + shell_quote(tmp.at("out.gz"))));
+        cases.push_back({command, mixed, gzip_payload(read_file(tmp.at("out.gz")))});
+    }
+    ASSERT_TRUE(run_tool("7zz a -tgzip -mx9 -bso0 -bsp0 " + shell_quote(tmp.at("7z.gz")) + " " + shell_quote(tmp.at("mixed"))));
+    cases.push_back({"7-Zip", mixed, gzip_payload(read_file(tmp.at("7z.gz")))});
+
+    for (const Case& c : cases) {
+        std::string decoded;
+        int32_t result;
+        ASSERT_TRUE(decodes_like_reference(c.stream, c.data.size(), &result, &decoded)) << c.name;
+        ASSERT_TRUE(decoded == c.data) << c.name;
+        expect_alike_at_every_capacity(c.name, c.stream, c.data.size());
+    }
+}
+
+// Streams that end early fail, wherever they are cut, and both decoders leave
+// the same partial output behind.
+TEST(InflateDifferential, EveryTruncationFailsAlike) {
+    std::string data = mixed_content(2500, 33) + std::string(400, 'r');
+    BitWriter stored_then_fixed;
+    stored_then_fixed.bits(0, 1);
+    stored_then_fixed.bits(0, 2);
+    stored_then_fixed.raw(std::string("\x05\x00\xfa\xff" "hello", 9));
+    fixed_header(stored_then_fixed, true);
+    for (char c : std::string("fixed codes after a stored block")) fixed_symbol(stored_then_fixed, static_cast<uint8_t>(c));
+    fixed_symbol(stored_then_fixed, 256);
+
+    std::vector<std::string> streams = {zlib_raw_deflate(data, 9), zlib_raw_deflate(data, 1, Z_FIXED),
+                                        zlib_raw_deflate(data, 6, Z_DEFAULT_STRATEGY, 700), stored_then_fixed.bytes()};
+    for (const std::string& stream : streams) {
+        for (size_t cut = 0; cut < stream.size(); ++cut) {
+            int32_t result;
+            ASSERT_TRUE(decodes_like_reference(stream.substr(0, cut), data.size() + 64, &result)) << "cut at " << cut;
+            ASSERT_EQ(result, -1) << "cut at " << cut;
+        }
+    }
+}
+
+// Damage anywhere: in block headers, code lengths, codes, extra bits, stored
+// lengths. Whatever either decoder makes of it, the other makes the same.
+TEST(InflateDifferential, BitFlipsAndDamagedBytesDecodeAlike) {
+    std::string data = mixed_content(1500, 34);
+    std::vector<std::string> streams = {zlib_raw_deflate(data, 9), zlib_raw_deflate(data, 6, Z_FIXED),
+                                        zlib_raw_deflate(data, 0), zlib_raw_deflate(data, 6, Z_HUFFMAN_ONLY)};
+    std::mt19937 engine(35);
+    for (const std::string& stream : streams) {
+        for (size_t bit = 0; bit < stream.size() * 8; ++bit) {
+            std::string flipped = stream;
+            flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+            ASSERT_TRUE(decodes_like_reference(flipped, data.size())) << "bit " << bit;
+            ASSERT_TRUE(decodes_like_reference(flipped, data.size() + 300)) << "bit " << bit;
+        }
+        for (int round = 0; round < 300; ++round) {
+            std::string damaged = stream;
+            for (int i = 0; i < 3; ++i) damaged[engine() % damaged.size()] = static_cast<char>(engine());
+            ASSERT_TRUE(decodes_like_reference(damaged, data.size() + 300)) << "round " << round;
+        }
+    }
+}
+
+// The canonical walk of the reference, as (code, length) per symbol: codes of
+// one length follow each other, an over-subscribed set stops where a length
+// runs out of room, and symbols past that have no code (length 0 here).
+struct WalkedCode {
+    uint32_t code;
+    int length;
+};
+
+std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths) {
+    std::vector<WalkedCode> codes(lengths.size(), WalkedCode{0, 0});
+    uint32_t first = 0;
+    for (int len = 1; len <= 15; ++len) {
+        uint32_t k = 0;
+        for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
+            if (lengths[symbol] != len) continue;
+            if (first + k < (1u << len)) codes[symbol] = {first + k, len};
+            ++k;
+        }
+        first = (first + k) << 1;
+    }
+    return codes;
+}
+
+// A dynamic block with the given code lengths, then symbols drawn at random
+// from those that have a code, ending with the end-of-block code when it has
+// one, then random bits. Extra bits are random; a match's distance code is one
+// whose distance cannot reach before the output when it has one, so that most
+// blocks decode to the end.
+std::string coded_block(const std::vector<int>& literal_lengths, const std::vector<int>& distance_lengths,
+                        std::mt19937& engine, int symbol_count) {
+    static const int kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                        31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    static const int kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                         2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+    static const int kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
+                                          33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
+                                          1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    static const int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                           6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+    std::vector<int> all = literal_lengths;
+    all.insert(all.end(), distance_lengths.begin(), distance_lengths.end());
+    BitWriter w;
+    dynamic_header(w, true, static_cast<int>(literal_lengths.size()) - 257,
+                   static_cast<int>(distance_lengths.size()) - 1, plain_ops(all));
+    std::vector<WalkedCode> lit = walk_codes(literal_lengths);
+    std::vector<WalkedCode> dist = walk_codes(distance_lengths);
+    std::vector<int> coded_literals;
+    for (size_t s = 0; s < lit.size(); ++s)
+        if (lit[s].length && s != 256) coded_literals.push_back(static_cast<int>(s));
+    int produced = 0;
+    for (int i = 0; i < symbol_count && !coded_literals.empty(); ++i) {
+        int symbol = coded_literals[engine() % coded_literals.size()];
+        int d = -1;
+        if (symbol >= 257 && symbol <= 285) {
+            std::vector<int> reachable;
+            for (size_t s = 0; s < dist.size() && s < 30; ++s)
+                if (dist[s].length && kDistanceBase[s] <= produced) reachable.push_back(static_cast<int>(s));
+            if (reachable.empty()) continue;
+            d = reachable[engine() % reachable.size()];
+        }
+        w.code(lit[symbol].code, lit[symbol].length);
+        if (symbol < 256) ++produced;
+        if (d < 0) continue;
+        int extra = static_cast<int>(engine() % (1u << kLengthExtra[symbol - 257]));
+        w.bits(extra, kLengthExtra[symbol - 257]);
+        w.code(dist[d].code, dist[d].length);
+        uint32_t reach = static_cast<uint32_t>(produced - kDistanceBase[d]) + 1;
+        w.bits(engine() % std::min(1u << kDistanceExtra[d], reach), kDistanceExtra[d]);
+        produced += kLengthBase[symbol - 257] + extra;
+    }
+    if (lit.size() > 256 && lit[256].length) w.code(lit[256].code, lit[256].length);
+    for (int i = 0; i < 4; ++i) w.bits(engine(), 32);
+    return w.bytes();
+}
+
+void expect_alike_with_some_capacities(const std::string& name, const std::string& stream) {
+    int32_t result;
+    ASSERT_TRUE(decodes_like_reference(stream, 1 << 16, &result)) << name;
+    if (result <= 0) return;
+    for (uint64_t capacity : {uint64_t{0}, uint64_t(result) / 2, uint64_t(result) - 1, uint64_t(result)})
+        ASSERT_TRUE(decodes_like_reference(stream, capacity)) << name << ", capacity " << capacity;
+}
+
+// Code sets no encoder writes: incomplete ones (bit strings that reach no
+// symbol), over-subscribed ones (symbols that get no code), single codes,
+// empty distance codes. The reference's canonical walk decides what each bit
+// string means; the tables must say the same.
+TEST(InflateDifferential, IncompleteAndOverSubscribedCodeSetsDecodeAlike) {
+    std::mt19937 engine(36);
+    for (int round = 0; round < 1500; ++round) {
+        int literal_count = 257 + static_cast<int>(engine() % 32);  // up to 288: HLIT 287 and 288 fail too
+        int distance_count = 1 + static_cast<int>(engine() % 32);
+        std::vector<int> literal_lengths(literal_count, 0);
+        std::vector<int> distance_lengths(distance_count, 0);
+        int style = round % 4;
+        for (int& len : literal_lengths) {
+            if (style == 0)  // sparse: mostly incomplete
+                len = engine() % 6 == 0 ? 1 + engine() % 15 : 0;
+            else if (style == 1)  // dense and short: over-subscribed
+                len = 1 + engine() % 9;
+            else if (style == 2)  // long codes, around the first-level width
+                len = 9 + engine() % 7;
+            else
+                len = engine() % 16;
+        }
+        for (int& len : distance_lengths) len = engine() % 3 == 0 ? 0 : 1 + engine() % 15;
+        literal_lengths[256] = engine() % 4 == 0 ? 0 : literal_lengths[256];
+        std::string stream = coded_block(literal_lengths, distance_lengths, engine, 40);
+        expect_alike_with_some_capacities("round " + std::to_string(round), stream);
+    }
+}
+
+// Random code-length codes (any 3-bit lengths, any HCLEN) and random bits
+// after them: the code-length code may itself be incomplete or
+// over-subscribed, and runs may cross into the distance lengths or past the
+// end.
+TEST(InflateDifferential, RandomCodeLengthCodesDecodeAlike) {
+    std::mt19937 engine(37);
+    for (int round = 0; round < 3000; ++round) {
+        BitWriter w;
+        w.bits(1, 1);
+        w.bits(2, 2);
+        w.bits(engine() % 32, 5);
+        w.bits(engine() % 32, 5);
+        int hclen = static_cast<int>(engine() % 16);
+        w.bits(hclen, 4);
+        for (int i = 0; i < hclen + 4; ++i) w.bits(engine() % 8, 3);
+        for (int i = 0; i < 40; ++i) w.bits(engine(), 32);
+        expect_alike_with_some_capacities("round " + std::to_string(round), w.bytes());
+    }
+}
+
+// Codes of 12 to 15 bits live in second-level tables. Complete, incomplete
+// and cut-off sets whose long codes step through every length, in prefixes of
+// every shape, decoded as valid streams so that every symbol is reached.
+TEST(InflateDifferential, LongCodesInSecondLevelTablesDecodeAlike) {
+    std::mt19937 engine(38);
+    for (int round = 0; round < 400; ++round) {
+        std::vector<int> literal_lengths(286, 0);
+        std::vector<int> distance_lengths(30, 0);
+        // A few short codes, then as many long ones as there is room for,
+        // their lengths growing in random steps; the end of block among the
+        // first long ones.
+        std::vector<int> order;
+        for (int i = 0; i < 286; ++i)
+            if (i != 256) order.push_back(i);
+        std::shuffle(order.begin(), order.end(), engine);
+        int shorts = static_cast<int>(engine() % 6);
+        order.insert(order.begin() + shorts + engine() % 8, 256);
+        double room = 1.0;
+        size_t next = 0;
+        for (; next < static_cast<size_t>(shorts); ++next) {
+            int len = 2 + static_cast<int>(engine() % 8);
+            literal_lengths[order[next]] = len;
+            room -= 1.0 / (1 << len);
+        }
+        int len = 10 + static_cast<int>(engine() % 3);
+        for (; next < order.size() && room > 0; ++next) {
+            if (engine() % 5 == 0 && len < 15) ++len;
+            literal_lengths[order[next]] = len;
+            room -= 1.0 / (1 << len);
+        }
+        if (round % 3 == 0) literal_lengths[order[0]] = 1;  // over-subscribed: the last codes are cut
+        for (int& d : distance_lengths) d = 5 + static_cast<int>(engine() % 11);
+        std::string stream = coded_block(literal_lengths, distance_lengths, engine, 400);
+        expect_alike_with_some_capacities("round " + std::to_string(round), stream);
+    }
+}
+
+// Short random inputs: mostly failures in the block header, decoded entirely
+// by the careful path, which must fail in the same places.
+TEST(InflateDifferential, RandomBytesDecodeAlike) {
+    std::mt19937 engine(39);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes = random_bytes(1 + engine() % 64, static_cast<uint32_t>(round));
+        // Types 0 to 2 in the first block header, half of them final.
+        bytes[0] = static_cast<char>((bytes[0] & ~6) | ((round % 3) << 1));
+        ASSERT_TRUE(decodes_like_reference(bytes, 1 + engine() % 300)) << "round " << round;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// Helpers of the inflate tests: running the product's decoder beside the
+// reference, and writing deflate streams bit by bit for streams no encoder
+// would produce (every block type by hand, any code lengths, incomplete and
+// over-subscribed ones too, any HLIT and HDIST, code-length runs past the end).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Decodes stream with inflate_raw and with the reference decoder, each into a
+// heap block of exactly capacity bytes (so a write past it is caught under
+// AddressSanitizer) filled beforehand with the same bytes. Succeeds when both
+// return the same result and leave every byte of their blocks the same: the
+// same output, and nothing written past it. *result and *out (the bytes
+// written, when the result is a count) receive the product decoder's.
+::testing::AssertionResult decodes_like_reference(const std::string& stream, uint64_t capacity,
+                                                  int32_t* result = nullptr, std::string* out = nullptr);
+
+// Writes a deflate bit stream: fields least significant bit first, Huffman
+// codes most significant bit first (RFC 1951, 3.1.1).
+class BitWriter {
+public:
+    void bits(uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) put((value >> i) & 1);
+    }
+    void code(uint32_t code, int length) {
+        for (int i = length - 1; i >= 0; --i) put((code >> i) & 1);
+    }
+    // Pads to a byte boundary with zero bits.
+    void align() {
+        while (bit_count_ % 8) put(0);
+    }
+    void raw(const std::string& bytes) {
+        align();
+        for (char c : bytes) bits(static_cast<uint8_t>(c), 8);
+    }
+    size_t bit_count() const { return bit_count_; }
+    std::string bytes() const { return bytes_; }
+
+private:
+    void put(uint32_t bit) {
+        if (bit_count_ % 8 == 0) bytes_.push_back('\0');
+        if (bit) bytes_.back() = static_cast<char>(bytes_.back() | (1 << (bit_count_ % 8)));
+        ++bit_count_;
+    }
+    std::string bytes_;
+    size_t bit_count_ = 0;
+};
+
+// The fixed literal/length code of RFC 1951, 3.2.6.
+void fixed_symbol(BitWriter& w, int symbol);
+
+void fixed_header(BitWriter& w, bool final);
+
+// Canonical codes from code lengths (RFC 1951, 3.2.2). Meaningful for sets
+// that are not over-subscribed.
+std::vector<uint32_t> canonical_codes(const std::vector<int>& lengths);
+
+// One code-length symbol (0..18) and the value of its extra bits.
+struct CodeLengthOp {
+    int symbol;
+    int extra;
+};
+
+// A complete code-length code (13 codes of 4 bits, 6 of 5), sent with all 19
+// lengths, so every code-length symbol is available.
+std::vector<int> code_length_code_lengths();
+
+// Writes the header of a dynamic block with the given HLIT and HDIST fields
+// and code-length sequence.
+void dynamic_header(BitWriter& w, bool final, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops,
+                    std::vector<int> cl_lengths = code_length_code_lengths());
+
+// The code-length sequence for lengths, with runs of zeros as symbols 17/18.
+std::vector<CodeLengthOp> plain_ops(const std::vector<int>& lengths);
+
+// A dynamic block: code lengths for literal/length and distance symbols (any
+// count, so out-of-range HLIT and HDIST can be sent too) and the symbols to
+// write with them: literals and 256 as themselves, a match as {length symbol,
+// distance symbol} with no extra bits.
+struct DynamicBlock {
+    std::vector<int> literal_lengths;
+    std::vector<int> distance_lengths;
+    std::vector<std::pair<int, int>> symbols;  // {literal/length symbol, distance symbol or -1}
+};
+
+// The block as the final one of a stream.
+std::string dynamic_stream(const DynamicBlock& block);
