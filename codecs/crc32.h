@@ -4,5 +4,14 @@
 #include <cstdint>
 
 // CRC-32 of data[0 .. size): reflected polynomial 0xEDB88320, initial value all
-// ones, final complement. 0 for an empty buffer; data may then be null.
+// ones, final complement. 0 for an empty buffer; data may then be null. Uses
+// carry-less multiplication when the processor has it, the portable path
+// otherwise; both give the same value.
 uint32_t crc32_buffer(const uint8_t* data, uint64_t size);
+
+// The two paths crc32_buffer chooses between, each complete on its own, so
+// that tests can check both on any machine that has the instruction.
+uint32_t crc32_portable(const uint8_t* data, uint64_t size);
+// Only when crc32_clmul_available() says so.
+uint32_t crc32_clmul(const uint8_t* data, uint64_t size);
+bool crc32_clmul_available();
