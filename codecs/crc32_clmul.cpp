@@ -1,7 +1,7 @@
 // CRC-32 by carry-less multiplication (PCLMULQDQ), for x86-64 processors that
-// have it; the one place in the codecs that depends on the processor. The
-// instruction is used only after the processor says it has it, so the same
-// executable runs everywhere; elsewhere crc32_clmul_available() is false.
+// have it. The instruction is used only after the processor says it has it
+// (codecs/cpu.h), so the same executable runs everywhere; elsewhere
+// crc32_clmul_available() is false.
 //
 // Format notes: a CRC is the remainder of the message, as a polynomial over
 // GF(2), times x^32, divided by the generator P. Remainders add (XOR), so the
@@ -18,10 +18,11 @@
 // power of x) a 64 x 64-bit carry-less product comes out shifted by one place:
 // in that order it is x * A * B. The fold constants therefore carry one power
 // of x less: x^(F+63) and x^(F-1) modulo P to move a value F bits on.
+#include "codecs/cpu.h"
 #include "codecs/crc32.h"
 #include "codecs/crc32_internal.h"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if PELKO_X86_64
 
 #include <emmintrin.h>
 #include <wmmintrin.h>
@@ -60,13 +61,13 @@ constexpr fold_constants fold_by(int bits) {
 constexpr fold_constants kFold512 = fold_by(512);
 constexpr fold_constants kFold128 = fold_by(128);
 
-__attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i value, __m128i constants, __m128i next) {
+PELKO_TARGET("pclmul") inline __m128i fold(__m128i value, __m128i constants, __m128i next) {
     __m128i first = _mm_clmulepi64_si128(value, constants, 0x00);
     __m128i second = _mm_clmulepi64_si128(value, constants, 0x11);
     return _mm_xor_si128(_mm_xor_si128(first, second), next);
 }
 
-__attribute__((target("pclmul,sse2"))) uint32_t update_clmul(uint32_t crc, const uint8_t* data, size_t size) {
+PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, size_t size) {
     const __m128i* blocks = reinterpret_cast<const __m128i*>(data);
     // The register goes into the first four message bytes: starting from
     // crc is the same as starting from 0 with those bytes changed by it.
@@ -101,7 +102,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t update_clmul(uint32_t crc, const
 
 }  // namespace
 
-bool crc32_clmul_available() { return __builtin_cpu_supports("pclmul"); }
+bool crc32_clmul_available() { return cpu_has_pclmul(); }
 
 uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
     if (size < kCrc32ClmulMinimum) return crc32_portable(data, size);

@@ -19,15 +19,20 @@
 // How it is fast:
 // - Each Huffman code is decoded with one lookup (two for rare long codes) in
 //   a table built per block, instead of one step per bit.
-// - Input is read 64 bits at a time into a bit buffer.
+// - Input is read 64 bits at a time into a bit buffer, and the slot of the
+//   next code is looked up before the buffer is topped up, so that lookups
+//   do not wait for input loads.
 // - The main loop runs while at least 16 input bytes and 259 bytes of output
 //   room are left. There no bit it reads can lie past the input and no symbol
 //   can overflow the output, so it checks neither. Near either end a careful
 //   loop takes over, one symbol at a time, checking each field the way the
 //   reference does. The slow cases are handled once, at the edge.
-// - Matches are copied eight bytes at a time when they do not overlap within
-//   a word. Copies never write past the match, so no byte beyond the current
-//   output position is ever touched.
+// - Matches are copied a word or 16 bytes at a time when they do not overlap
+//   within that width, and short ones without a branch on their length, by
+//   merging the source with the bytes already at the destination. Copies
+//   never change a byte past the match, so no byte beyond the current output
+//   position is ever altered.
+// - On processors with BMI2 the block loop runs as a copy compiled for it.
 //
 // Limits: one call writes less than 2 GiB (the result is a signed 32-bit
 // count). Both buffers are the caller's.
@@ -36,6 +41,8 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+
+#include "codecs/cpu.h"
 
 namespace {
 
@@ -89,6 +96,13 @@ constexpr int kLiteralLengthTableSize = (1 << kLiteralLengthBits) + second_level
 constexpr int kDistanceTableSize = (1 << kDistanceBits) + second_level_room(30, kDistanceBits);
 constexpr int kCodeLengthTableSize = 1 << kCodeLengthBits;
 
+// The two tables of a compressed block, side by side so that the decoder
+// reaches both from one pointer.
+struct block_tables {
+    uint32_t literal_length[kLiteralLengthTableSize];
+    uint32_t distance[kDistanceTableSize];
+};
+
 // Format notes: the length and distance tables are those of RFC 1951, 3.2.5.
 // Length symbols 257..285 carry a base length and a number of extra bits; 285
 // means 258 with no extra bits. Distance symbols 0..29 likewise.
@@ -134,10 +148,19 @@ constexpr std::array<uint32_t, 288> kLiteralLengthSlots = literal_length_slots()
 constexpr std::array<uint32_t, 30> kDistanceSlots = distance_slots();
 constexpr std::array<uint32_t, 19> kCodeLengthSlots = code_length_slots();
 
-uint32_t reverse_bits(uint32_t value, uint32_t count) {
-    uint32_t reversed = 0;
-    for (uint32_t i = 0; i < count; ++i, value >>= 1) reversed = (reversed << 1) | (value & 1);
+constexpr std::array<uint8_t, 256> byte_reversals() {
+    std::array<uint8_t, 256> reversed{};
+    for (uint32_t n = 0; n < 256; ++n)
+        for (uint32_t bit = 0; bit < 8; ++bit)
+            if (n & (1u << bit)) reversed[n] = static_cast<uint8_t>(reversed[n] | (0x80u >> bit));
     return reversed;
+}
+constexpr std::array<uint8_t, 256> kByteReversed = byte_reversals();
+
+// The low count bits of value (count 1 to 16) in reverse order.
+inline uint32_t reverse_bits(uint32_t value, uint32_t count) {
+    uint32_t reversed16 = (uint32_t{kByteReversed[value & 0xFF]} << 8) | kByteReversed[(value >> 8) & 0xFF];
+    return reversed16 >> (16 - count);
 }
 
 // Builds the decode table of the code given by lengths[0 .. symbol_count)
@@ -229,15 +252,22 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
     return true;
 }
 
-// The slot for the code at the bottom of bits: one lookup, or two when the
-// first level links to a second-level table, indexed by the bits after the
+// The first-level slot for the code at the bottom of bits. A link there leads
+// on to the slot in its second-level table, indexed by the bits after the
 // first level's.
-inline uint32_t lookup(const uint32_t* table, int first_bits, uint64_t bits) {
-    uint32_t slot = table[bits & ((1u << first_bits) - 1)];
-    if (slot & kLink) {
-        uint32_t index = static_cast<uint32_t>(bits >> first_bits) & ((1u << ((slot >> 8) & 15)) - 1);
-        slot = table[(slot >> 16) + index];
-    }
+PELKO_ALWAYS_INLINE uint32_t first_level(const uint32_t* table, int first_bits, uint64_t bits) {
+    return table[bits & ((1u << first_bits) - 1)];
+}
+
+PELKO_ALWAYS_INLINE uint32_t follow_link(const uint32_t* table, int first_bits, uint64_t bits, uint32_t link) {
+    uint32_t index = static_cast<uint32_t>(bits >> first_bits) & ((1u << ((link >> 8) & 15)) - 1);
+    return table[(link >> 16) + index];
+}
+
+// The slot for the code at the bottom of bits, in one lookup or two.
+PELKO_ALWAYS_INLINE uint32_t lookup(const uint32_t* table, int first_bits, uint64_t bits) {
+    uint32_t slot = first_level(table, first_bits, bits);
+    if (slot & kLink) slot = follow_link(table, first_bits, bits, slot);
     return slot;
 }
 
@@ -251,24 +281,21 @@ struct bit_reader {
     const uint8_t* next;  // the first input byte not yet in the buffer
     const uint8_t* end;
     uint64_t bits;   // the next bit lowest; above count, at most the low bits of *next, put there early
-    uint32_t count;  // input bits in the buffer, 0 to 63
+    uint32_t count;  // input bits in the buffer, 0 to 63; in the fast loop, only its low byte
 };
 
-inline uint64_t load_le64(const uint8_t* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    word = __builtin_bswap64(word);
-#endif
-    return word;
+PELKO_ALWAYS_INLINE uint64_t load_le64(const uint8_t* p) {
+    return uint64_t{p[0]} | (uint64_t{p[1]} << 8) | (uint64_t{p[2]} << 16) | (uint64_t{p[3]} << 24) |
+           (uint64_t{p[4]} << 32) | (uint64_t{p[5]} << 40) | (uint64_t{p[6]} << 48) | (uint64_t{p[7]} << 56);
 }
 
 // Tops the buffer up to 56 bits or more with one 8-byte load; needs 8 input
 // bytes left. Whole bytes are counted; the bits of the next byte that also
 // land in the buffer are the same ones the next load puts there again.
-inline void refill_word(bit_reader* r) {
-    r->bits |= load_le64(r->next) << r->count;
-    r->next += (63 - r->count) >> 3;
+PELKO_ALWAYS_INLINE void refill_word(bit_reader* r) {
+    uint32_t count = static_cast<uint8_t>(r->count);
+    r->bits |= load_le64(r->next) << count;
+    r->next += 7 - (count >> 3);
     r->count |= 56;
 }
 
@@ -324,12 +351,22 @@ inline bool take_extra(bit_reader* r, uint32_t slot, uint32_t* value) {
     return true;
 }
 
-// Takes the code and extra bits of a length or distance slot; the buffer must
-// hold them all.
-inline uint32_t base_plus_extra(bit_reader* r, uint32_t slot) {
-    uint64_t taken = r->bits & ((uint64_t{1} << static_cast<uint8_t>(slot)) - 1);
-    consume(r, static_cast<uint8_t>(slot));
-    return (slot >> 16) + static_cast<uint32_t>(taken >> ((slot >> 8) & 15));
+// The fast loop's way of taking a slot's bits: the whole slot is subtracted
+// from the count, whose low byte stays right (the slot's low byte is the
+// number of bits) while the bytes above it collect borrows nobody reads.
+// That saves masking the slot on every symbol.
+PELKO_ALWAYS_INLINE void take_slot(bit_reader* r, uint32_t slot) {
+    r->bits >>= static_cast<uint8_t>(slot);
+    r->count -= slot;
+}
+
+// Takes the code and extra bits of a length or distance slot in the fast
+// loop; the buffer must hold them all.
+PELKO_ALWAYS_INLINE uint32_t base_plus_extra(bit_reader* r, uint32_t slot) {
+    // Code and extra bits together are at most 15 + 13 = 28 bits.
+    uint32_t taken = static_cast<uint32_t>(r->bits) & ((1u << (slot & 31)) - 1);
+    take_slot(r, slot);
+    return (slot >> 16) + (taken >> ((slot >> 8) & 15));
 }
 
 // ---------------------------------------------------------------------------
@@ -341,64 +378,110 @@ struct output {
     uint8_t* end;
 };
 
-inline void copy8(uint8_t* to, const uint8_t* from) {
+PELKO_ALWAYS_INLINE uint64_t load64(const uint8_t* p) {
     uint64_t word;
-    std::memcpy(&word, from, sizeof word);
-    std::memcpy(to, &word, sizeof word);
+    std::memcpy(&word, p, sizeof word);
+    return word;
 }
 
-inline void copy16(uint8_t* to, const uint8_t* from) {
+PELKO_ALWAYS_INLINE void store64(uint8_t* p, uint64_t word) { std::memcpy(p, &word, sizeof word); }
+
+PELKO_ALWAYS_INLINE void copy8(uint8_t* to, const uint8_t* from) { store64(to, load64(from)); }
+
+PELKO_ALWAYS_INLINE void copy16(uint8_t* to, const uint8_t* from) {
     uint8_t chunk[16];
     std::memcpy(chunk, from, sizeof chunk);
     std::memcpy(to, chunk, sizeof chunk);
 }
 
+// Sixteen bytes of ones then sixteen of zeros: the 16 bytes from 16 - n on
+// cover the first n bytes of a 16-byte piece, in memory order whatever the
+// byte order of words.
+constexpr uint8_t kCoverage[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Writes the first length bytes (up to 16) of the 16 at from to to, and
+// writes the rest of to's 16 bytes back as they are.
+PELKO_ALWAYS_INLINE void merge16(uint8_t* to, const uint8_t* from, uint32_t length) {
+    uint64_t first = load64(kCoverage + 16 - length);
+    uint64_t second = load64(kCoverage + 24 - length);
+    uint64_t head = (load64(from) & first) | (load64(to) & ~first);
+    uint64_t tail = (load64(from + 8) & second) | (load64(to + 8) & ~second);
+    store64(to, head);
+    store64(to + 8, tail);
+}
+
+// Copies length bytes (3 to 16) from at least 8 bytes back, exactly: two
+// overlapping words, or two overlapping halves, or three bytes. The source
+// ends before the destination's last word starts, so both reads see final
+// bytes.
+PELKO_ALWAYS_INLINE void copy_short(uint8_t* to, const uint8_t* from, uint32_t length) {
+    if (length >= 8) {
+        copy8(to, from);
+        copy8(to + length - 8, from + length - 8);
+    } else if (length >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + length - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + length - 4, &tail, 4);
+    } else {
+        to[0] = from[0];
+        to[1] = from[1];
+        to[2] = from[2];
+    }
+}
+
+// Whether the 16 bytes at to lie in one 4 KiB page that already holds some of
+// the output. Reading bytes of a page the program has never written makes
+// some systems map a shared page of zeros first and give the page its own
+// memory only at the write that follows, two faults instead of one; a merge
+// that reads ahead of the output is kept off such pages. (A wrong guess at the
+// page size costs time, never correctness.)
+PELKO_ALWAYS_INLINE bool within_written_page(const uint8_t* to) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(to) & 4095;
+    return offset - 1 < 4096 - 16;
+}
+
 // Format notes: a match copies length bytes (3 to 258) starting distance bytes
 // back, and may overlap what it writes: distance 1 repeats the last byte.
 //
-// With distance 8 or more, every 8-byte word read lies wholly before the word
-// being written, so a copy may go in words, in order; a last word placed to
-// end exactly at the match's end rewrites a few bytes with the values they
-// already hold. The same holds for 16-byte chunks from distance 16. Matches of
-// up to 16 bytes, most of them, take two such overlapping pieces. Shorter
-// distances repeat a pattern shorter than a word and go byte by byte
-// (distance 1: a fill). Nothing past the match is written.
-inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
+// The fast loop's copy, for when at least 16 bytes of room are left. With
+// distance 8 or more, every 8-byte word read lies wholly before the word being
+// written, so a copy may go in words, in order; a last word placed to end
+// exactly at the match's end rewrites a few bytes with the values they already
+// hold. The same holds for 16-byte chunks from distance 16. Most matches are
+// at most 16 bytes long from farther back than that: they take the 16 source
+// bytes merged with the 16 bytes at the destination, so the bytes past the
+// match are written back as they were, without a branch on the length.
+// Shorter distances repeat a pattern shorter than a word and go byte by byte
+// (distance 1: a fill). No byte past the match changes.
+PELKO_ALWAYS_INLINE void copy_match_fast(uint8_t* to, uint32_t distance, uint32_t length) {
     const uint8_t* from = to - distance;
-    if (distance >= 8) {
+    if (length <= 16 && distance >= 16) {
+        if (within_written_page(to))
+            merge16(to, from, length);
+        else
+            copy_short(to, from, length);
+    } else if (distance >= 16) {
+        uint32_t i = 0;
+        do {
+            copy16(to + i, from + i);
+            i += 16;
+        } while (i + 16 <= length);
+        if (i < length) copy16(to + length - 16, from + length - 16);
+    } else if (distance >= 8) {
         if (length <= 16) {
-            if (length >= 8) {
-                copy8(to, from);
-                copy8(to + length - 8, from + length - 8);
-            } else if (length >= 4) {
-                // Fewer than 8 bytes from at least 8 back: the source ends
-                // before the destination starts, so both words are read first.
-                uint32_t head;
-                uint32_t tail;
-                std::memcpy(&head, from, 4);
-                std::memcpy(&tail, from + length - 4, 4);
-                std::memcpy(to, &head, 4);
-                std::memcpy(to + length - 4, &tail, 4);
-            } else {
-                to[0] = from[0];
-                to[1] = from[1];
-                to[2] = from[2];
-            }
-        } else if (distance >= 16) {
-            uint32_t i = 0;
-            do {
-                copy16(to + i, from + i);
-                i += 16;
-            } while (i + 16 <= length);
-            if (i < length) copy16(to + length - 16, from + length - 16);
-        } else {
-            uint32_t i = 0;
-            do {
-                copy8(to + i, from + i);
-                i += 8;
-            } while (i + 8 <= length);
-            if (i < length) copy8(to + length - 8, from + length - 8);
+            copy_short(to, from, length);
+            return;
         }
+        uint32_t i = 0;
+        do {
+            copy8(to + i, from + i);
+            i += 8;
+        } while (i + 8 <= length);
+        if (i < length) copy8(to + length - 8, from + length - 8);
     } else if (distance == 1) {
         std::memset(to, to[-1], length);
     } else {
@@ -406,63 +489,107 @@ inline void copy_match(uint8_t* to, uint32_t distance, uint32_t length) {
     }
 }
 
+// The careful loop's copy: exactly length bytes, one at a time, so that an
+// overlapping copy repeats the bytes it has just written.
+inline void copy_match_exact(uint8_t* to, uint32_t distance, uint32_t length) {
+    const uint8_t* from = to - distance;
+    for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+}
+
 // ---------------------------------------------------------------------------
 // Blocks
 
 // Where the fast loop may run: enough input for two 8-byte loads, each of
-// which advances by at most 7 bytes; and room for two literals and a longest
+// which advances by at most 7 bytes; and room for a literal and a longest
 // match, the most one round writes.
 constexpr ptrdiff_t kFastInput = 16;
-constexpr ptrdiff_t kFastOutput = 2 + 258;
+constexpr ptrdiff_t kFastOutput = 1 + 258;
 
 // Format notes: a compressed block is literals (0..255), the end-of-block
 // symbol (256) and length/distance pairs (257..285, then a distance symbol).
 // A distance reaching before the first output byte is an error: there is no
 // preset dictionary. Returns 0 at the end of the block, -1 on failure.
-int decode_huffman_block(bit_reader* reader, output* o, const uint32_t* literal_length, const uint32_t* distance) {
+PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o, const block_tables* tables) {
+    const uint32_t* const literal_length = tables->literal_length;
+    const uint32_t* const distance = tables->distance;
     bit_reader r = *reader;
     uint8_t* const start = o->start;
     uint8_t* const end = o->end;
     uint8_t* out = o->next;
     int result = -1;
     for (;;) {
-        // One round: up to three literals from one load of at least 56 bits
-        // (three codes of up to 15 bits), or up to two literals and the code
-        // and extra bits of a length (up to 20); one more load before the
-        // distance (up to 15 bits of code and 13 extra).
-        while (r.end - r.next >= kFastInput && end - out >= kFastOutput) {
-            refill_word(&r);
-            uint32_t slot = lookup(literal_length, kLiteralLengthBits, r.bits);
-            if (slot & kSymbol) {
-                consume(&r, static_cast<uint8_t>(slot));
-                *out++ = static_cast<uint8_t>(slot >> 16);
-                slot = lookup(literal_length, kLiteralLengthBits, r.bits);
+        // The fast loop. Each round starts with at least 56 bits in the
+        // buffer and the slot of the next code already looked up, and ends
+        // by looking up the slot after it before the buffer is topped up
+        // again, so that a lookup never waits for the input load. A round
+        // takes two literals, or a literal and a match, or a match: at most
+        // 15 + 15 bits before the last lookup, or 15 + 20 (code and extra
+        // bits of a length) before the distance code is looked up, with 15
+        // bits still left for it; the distance's extra bits, at most 13,
+        // come after the next top-up.
+        if (r.end - r.next >= kFastInput && end - out >= kFastOutput) {
+            // The loop's own copy of the reader, which nothing else sees, so
+            // that it can live in registers.
+            bit_reader f = r;
+            const uint8_t* const in_last = f.end - kFastInput;
+            uint8_t* const out_last = end - kFastOutput;
+            int status = 1;  // 1 while the block goes on, then 0 at its end or -1
+            refill_word(&f);
+            uint32_t slot = lookup(literal_length, kLiteralLengthBits, f.bits);
+            do {
+                // Literal/length slots are looked up in the first level only;
+                // a link, rare, is followed below and the round starts over
+                // with the slot it leads to.
                 if (slot & kSymbol) {
-                    consume(&r, static_cast<uint8_t>(slot));
+                    take_slot(&f, slot);
                     *out++ = static_cast<uint8_t>(slot >> 16);
-                    slot = lookup(literal_length, kLiteralLengthBits, r.bits);
+                    slot = first_level(literal_length, kLiteralLengthBits, f.bits);
                     if (slot & kSymbol) {
-                        consume(&r, static_cast<uint8_t>(slot));
+                        take_slot(&f, slot);
                         *out++ = static_cast<uint8_t>(slot >> 16);
+                        slot = first_level(literal_length, kLiteralLengthBits, f.bits);
+                        refill_word(&f);
                         continue;
                     }
                 }
-            }
-            if (!(slot & kBase)) {
-                if (slot & kEndOfBlock) {
-                    consume(&r, static_cast<uint8_t>(slot));
-                    result = 0;
+                if (!(slot & kBase)) {
+                    if (slot & kLink) {
+                        slot = follow_link(literal_length, kLiteralLengthBits, f.bits, slot);
+                        refill_word(&f);
+                        continue;
+                    }
+                    if (slot & kEndOfBlock) {
+                        take_slot(&f, slot);
+                        status = 0;
+                    } else {
+                        status = -1;
+                    }
+                    break;
                 }
+                uint32_t length = base_plus_extra(&f, slot);
+                slot = lookup(distance, kDistanceBits, f.bits);
+                refill_word(&f);
+                if (!(slot & kBase)) {
+                    status = -1;
+                    break;
+                }
+                uint32_t dist = base_plus_extra(&f, slot);
+                if (dist > static_cast<size_t>(out - start)) {
+                    status = -1;
+                    break;
+                }
+                uint32_t next = first_level(literal_length, kLiteralLengthBits, f.bits);
+                copy_match_fast(out, dist, length);
+                out += length;
+                slot = next;
+                refill_word(&f);
+            } while (f.next <= in_last && out <= out_last);
+            f.count = static_cast<uint8_t>(f.count);
+            r = f;
+            if (status != 1) {
+                result = status;
                 goto done;
             }
-            uint32_t length = base_plus_extra(&r, slot);
-            refill_word(&r);
-            slot = lookup(distance, kDistanceBits, r.bits);
-            if (!(slot & kBase)) goto done;
-            uint32_t dist = base_plus_extra(&r, slot);
-            if (dist > static_cast<size_t>(out - start)) goto done;
-            copy_match(out, dist, length);
-            out += length;
         }
 
         // Near the end of the input or of the output: one symbol, every field
@@ -485,13 +612,27 @@ int decode_huffman_block(bit_reader* reader, output* o, const uint32_t* literal_
         if (!(slot & kBase) || !take_extra(&r, slot, &dist)) goto done;
         if (dist > static_cast<size_t>(out - start)) goto done;
         if (length > static_cast<size_t>(end - out)) goto done;
-        copy_match(out, dist, length);
+        copy_match_exact(out, dist, length);
         out += length;
     }
 done:
     *reader = r;
     o->next = out;
     return result;
+}
+
+// The same loop twice: once for any x86-64 (or other) processor, and once
+// compiled for processors with BMI2, whose flag-free shifts and bit-field
+// extraction shorten every symbol.
+using block_decoder = int (*)(bit_reader*, output*, const block_tables*);
+
+int decode_huffman_block(bit_reader* reader, output* o, const block_tables* tables) {
+    return decode_huffman_block_body(reader, o, tables);
+}
+
+PELKO_TARGET("bmi2")
+int decode_huffman_block_bmi2(bit_reader* reader, output* o, const block_tables* tables) {
+    return decode_huffman_block_body(reader, o, tables);
 }
 
 // Format notes: a stored block starts at the next byte boundary with LEN and
@@ -519,16 +660,17 @@ int stored_block(bit_reader* r, output* o) {
 // bits, 144..255 nine, 256..279 seven and 280..287 eight; every distance code
 // has five bits. Symbols 286, 287 and distances 30, 31 have codes but no
 // meaning; their slots make decoding fail.
-void build_fixed_tables(uint32_t* literal_length, uint32_t* distance) {
+void build_fixed_tables(block_tables* tables) {
     uint8_t lengths[288];
     int symbol = 0;
     for (; symbol < 144; ++symbol) lengths[symbol] = 8;
     for (; symbol < 256; ++symbol) lengths[symbol] = 9;
     for (; symbol < 280; ++symbol) lengths[symbol] = 7;
     for (; symbol < 288; ++symbol) lengths[symbol] = 8;
-    build_table(literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths, 288, kLiteralLengthSlots.data());
+    build_table(tables->literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths, 288,
+                kLiteralLengthSlots.data());
     for (symbol = 0; symbol < 30; ++symbol) lengths[symbol] = 5;
-    build_table(distance, kDistanceTableSize, kDistanceBits, lengths, 30, kDistanceSlots.data());
+    build_table(tables->distance, kDistanceTableSize, kDistanceBits, lengths, 30, kDistanceSlots.data());
 }
 
 // Format notes: a dynamic block sends its two codes as code lengths, which are
@@ -541,7 +683,7 @@ void build_fixed_tables(uint32_t* literal_length, uint32_t* distance) {
 //   decoders reject such a stream; this one decodes it.
 // Incomplete and over-subscribed codes are not rejected here either: a code
 // that was never assigned fails when it is met in the data, not before.
-int build_dynamic_tables(bit_reader* r, uint32_t* literal_length, uint32_t* distance) {
+int build_dynamic_tables(bit_reader* r, block_tables* tables) {
     uint32_t literal_length_count;
     uint32_t distance_count;
     uint32_t code_length_count;
@@ -590,26 +732,23 @@ int build_dynamic_tables(bit_reader* r, uint32_t* literal_length, uint32_t* dist
         while (run-- > 0 && index < total) lengths[index++] = repeated;
     }
 
-    if (!build_table(literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths,
+    if (!build_table(tables->literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths,
                      static_cast<int>(literal_length_count), kLiteralLengthSlots.data()))
         return -1;
-    if (!build_table(distance, kDistanceTableSize, kDistanceBits, lengths + literal_length_count,
+    if (!build_table(tables->distance, kDistanceTableSize, kDistanceBits, lengths + literal_length_count,
                      static_cast<int>(distance_count), kDistanceSlots.data()))
         return -1;
     return 0;
 }
 
-}  // namespace
-
-int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
+int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap, block_decoder decode_block) {
     // The count must fit the signed 32-bit result; a stream that would write
     // more fails as one that overflows its buffer.
     uint64_t capacity = out_cap > INT32_MAX ? INT32_MAX : out_cap;
     bit_reader r = {in, in_len > 0 ? in + in_len : in, 0, 0};
     output o = {out, out, capacity > 0 ? out + capacity : out};
 
-    uint32_t literal_length[kLiteralLengthTableSize];
-    uint32_t distance[kDistanceTableSize];
+    block_tables tables;
     bool tables_are_fixed = false;
 
     // Format notes: each block starts with a final-block bit and a 2-bit type:
@@ -625,17 +764,27 @@ int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t o
             result = stored_block(&r, &o);
         } else if (type == 1) {
             // The fixed tables stay valid until a dynamic block replaces them.
-            if (!tables_are_fixed) build_fixed_tables(literal_length, distance);
+            if (!tables_are_fixed) build_fixed_tables(&tables);
             tables_are_fixed = true;
-            result = decode_huffman_block(&r, &o, literal_length, distance);
+            result = decode_block(&r, &o, &tables);
         } else if (type == 2) {
             tables_are_fixed = false;
-            result = build_dynamic_tables(&r, literal_length, distance);
-            if (result == 0) result = decode_huffman_block(&r, &o, literal_length, distance);
+            result = build_dynamic_tables(&r, &tables);
+            if (result == 0) result = decode_block(&r, &o, &tables);
         } else {
             result = -1;
         }
         if (result != 0) return -1;
         if (header & 1) return static_cast<int32_t>(o.next - o.start);
     }
+}
+
+}  // namespace
+
+int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
+    return inflate_with(in, in_len, out, out_cap, cpu_has_bmi2() ? decode_huffman_block_bmi2 : decode_huffman_block);
+}
+
+int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
+    return inflate_with(in, in_len, out, out_cap, decode_huffman_block);
 }

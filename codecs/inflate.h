@@ -11,3 +11,8 @@
 // no byte past that is touched. Allocates nothing; both buffers belong to the
 // caller.
 int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
+
+// The same decoder restricted to the instructions every 64-bit x86 processor
+// has. inflate_raw takes a path compiled for BMI2 when the processor has it;
+// both return the same for every input. For tests.
+int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);

@@ -1,5 +1,7 @@
 #include "inflate_support.h"
 
+#include <tuple>
+
 #include "codecs/inflate.h"
 #include "reference/inflate_ref.h"
 
@@ -8,22 +10,28 @@
     // The input too in a block of exactly its size, so a read past it is caught.
     std::vector<uint8_t> input(stream.begin(), stream.end());
     const uint8_t* in = input.empty() ? nullptr : input.data();
-    // The same filling in both blocks, different from anything a decoder
+    // The same filling in every block, different from anything a decoder
     // would write at a given place by chance.
     std::vector<uint8_t> fast(capacity);
     for (size_t i = 0; i < fast.size(); ++i) fast[i] = static_cast<uint8_t>(i * 167 + 13);
+    std::vector<uint8_t> portable = fast;
     std::vector<uint8_t> slow = fast;
     int32_t got = inflate_raw(in, input.size(), capacity ? fast.data() : nullptr, capacity);
+    int32_t got_portable = inflate_raw_portable(in, input.size(), capacity ? portable.data() : nullptr, capacity);
     int32_t expected = reference::inflate_raw(in, input.size(), capacity ? slow.data() : nullptr, capacity);
     if (result) *result = got;
     if (out) out->assign(fast.begin(), fast.begin() + (got > 0 ? got : 0));
-    if (got != expected)
-        return ::testing::AssertionFailure() << "inflate_raw returned " << got << ", the reference " << expected
-                                             << " (capacity " << capacity << ", " << stream.size() << " input bytes)";
-    for (size_t i = 0; i < fast.size(); ++i)
-        if (fast[i] != slow[i])
-            return ::testing::AssertionFailure() << "the buffers differ first at byte " << i << " (result " << got
-                                                 << ", capacity " << capacity << ")";
+    for (const auto& [name, result_of, buffer] :
+         {std::tuple{"inflate_raw", got, &fast}, std::tuple{"inflate_raw_portable", got_portable, &portable}}) {
+        if (result_of != expected)
+            return ::testing::AssertionFailure() << name << " returned " << result_of << ", the reference " << expected
+                                                 << " (capacity " << capacity << ", " << input.size()
+                                                 << " input bytes)";
+        for (size_t i = 0; i < slow.size(); ++i)
+            if ((*buffer)[i] != slow[i])
+                return ::testing::AssertionFailure() << name << ": the buffers differ first at byte " << i
+                                                     << " (result " << result_of << ", capacity " << capacity << ")";
+    }
     return ::testing::AssertionSuccess();
 }
 

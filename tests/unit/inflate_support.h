@@ -12,12 +12,13 @@
 #include <utility>
 #include <vector>
 
-// Decodes stream with inflate_raw and with the reference decoder, each into a
-// heap block of exactly capacity bytes (so a write past it is caught under
-// AddressSanitizer) filled beforehand with the same bytes. Succeeds when both
-// return the same result and leave every byte of their blocks the same: the
-// same output, and nothing written past it. *result and *out (the bytes
-// written, when the result is a count) receive the product decoder's.
+// Decodes stream with inflate_raw (which takes the BMI2 path where the
+// processor has it), with inflate_raw_portable and with the reference
+// decoder, each into a heap block of exactly capacity bytes (so a write past
+// it is caught under AddressSanitizer) filled beforehand with the same bytes.
+// Succeeds when all return the same result and leave every byte of their
+// blocks the same: the same output, and nothing written past it. *result and
+// *out (the bytes written, when the result is a count) receive inflate_raw's.
 ::testing::AssertionResult decodes_like_reference(const std::string& stream, uint64_t capacity,
                                                   int32_t* result = nullptr, std::string* out = nullptr);
 
