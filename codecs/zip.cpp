@@ -110,43 +110,50 @@ void make_parents(char* path, const zip_sink* sink) {
     }
 }
 
-// Decodes one file entry into a buffer of its declared size. Null when the
-// data is not where the local header says, the method is unknown, the sizes
-// disagree, the decoder fails or yields another length, or the CRC differs.
-uint8_t* decode_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry) {
+// An entry's decoded bytes: a stretch of the archive itself for a stored
+// entry, a buffer of its declared size for a deflated one (owned, freed once
+// the file is written).
+struct entry_data {
+    const uint8_t* bytes;
+    uint8_t* owned;
+};
+
+// Finds and checks one file entry's data. False when the data is not where
+// the local header says, the method is unknown, the sizes disagree, the
+// decoder fails or yields another length, or the CRC differs.
+//
+// A stored entry is checked where it lies in the archive and handed on from
+// there: copying it first would change nothing but the time and memory spent.
+bool decode_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry, entry_data* data) {
     uint64_t local = entry.local_header_offset;
-    if (local > size || size - local < kLocalHeaderSize) return nullptr;
+    if (local > size || size - local < kLocalHeaderSize) return false;
     const uint8_t* header = archive + local;
-    if (read32(header) != kLocalHeaderSignature) return nullptr;
+    if (read32(header) != kLocalHeaderSignature) return false;
     uint64_t data_start = local + kLocalHeaderSize + read16(header + 26) + read16(header + 28);
-    if (data_start > size || size - data_start < entry.compressed_size) return nullptr;
-    const uint8_t* data = archive + data_start;
+    if (data_start > size || size - data_start < entry.compressed_size) return false;
+    const uint8_t* compressed = archive + data_start;
+
+    uint64_t out_size = entry.uncompressed_size;
+    if (entry.method == kMethodStored) {
+        if (entry.compressed_size != out_size) return false;
+        if (crc32_buffer(compressed, out_size) != entry.crc) return false;
+        *data = {compressed, nullptr};
+        return true;
+    }
+    if (entry.method != kMethodDeflate) return false;
 
     // Entries that cannot succeed are turned away before their declared size
     // is allocated, which may be up to 4 GiB.
-    uint64_t out_size = entry.uncompressed_size;
-    if (entry.method == kMethodStored) {
-        if (entry.compressed_size != out_size) return nullptr;
-    } else if (entry.method == kMethodDeflate) {
-        if (out_size > INT32_MAX || out_size > kMaxDeflateExpansion * entry.compressed_size) return nullptr;
-    } else {
-        return nullptr;
-    }
-
+    if (out_size > INT32_MAX || out_size > kMaxDeflateExpansion * entry.compressed_size) return false;
     uint8_t* out = static_cast<uint8_t*>(std::malloc(out_size > 0 ? static_cast<size_t>(out_size) : 1));
-    if (!out) return nullptr;
-    bool decoded;
-    if (entry.method == kMethodStored) {
-        if (out_size > 0) std::memcpy(out, data, static_cast<size_t>(out_size));
-        decoded = true;
-    } else {
-        decoded = inflate_raw(data, entry.compressed_size, out, out_size) == static_cast<int64_t>(out_size);
-    }
-    if (!decoded || crc32_buffer(out, out_size) != entry.crc) {
+    if (!out) return false;
+    if (inflate_raw(compressed, entry.compressed_size, out, out_size) != static_cast<int64_t>(out_size) ||
+        crc32_buffer(out, out_size) != entry.crc) {
         std::free(out);
-        return nullptr;
+        return false;
     }
-    return out;
+    *data = {out, out};
+    return true;
 }
 
 // Handles one central directory entry; true when a file was written.
@@ -170,10 +177,10 @@ bool extract_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry
     // The parents are made before the data is looked at, so an entry that is
     // skipped later may leave its directories behind.
     make_parents(path, sink);
-    uint8_t* data = decode_entry(archive, size, entry);
-    if (!data) return false;
-    bool written = sink->write_file(sink->context, path, data, entry.uncompressed_size);
-    std::free(data);
+    entry_data data;
+    if (!decode_entry(archive, size, entry, &data)) return false;
+    bool written = sink->write_file(sink->context, path, data.bytes, entry.uncompressed_size);
+    std::free(data.owned);
     return written;
 }
 

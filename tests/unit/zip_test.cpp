@@ -2,9 +2,12 @@
 // and bsdtar unpack to the tree they were made from; hand-built archives cover
 // every skip, end-of-walk and -1 rule; truncated, garbage and corrupted
 // archives are walked from exact-size heap buffers so that a read outside the
-// archive fails under AddressSanitizer.
+// archive fails under AddressSanitizer. Every walk, and every archive the
+// file layer extracts, is also walked by the reference walk, which must hand
+// on exactly the same.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -15,6 +18,7 @@
 #include "codecs/zip.h"
 #include "peer_tools.h"
 #include "platform/platform.h"
+#include "reference/zip_ref.h"
 #include "support.h"
 
 namespace {
@@ -130,6 +134,9 @@ std::string build_zip(const std::vector<Entry>& entries, const std::string& comm
 // ---------------------------------------------------------------------------
 // Running the walk
 
+// Walks archive beside the reference walk; see walk below.
+void walk_alike(const std::string& archive);
+
 // Extraction through the file layer, into a destination the test creates
 // first (as the bundle installation does).
 class ZipFiles : public ::testing::Test {
@@ -140,9 +147,12 @@ protected:
         write_file(tmp.at("archive.zip"), archive_bytes);
         return extract_file(tmp.at("archive.zip"), dest);
     }
+    // Also walks the archive in memory beside the reference walk (walk below).
     int extract_file(const std::string& archive_path, const std::string& dest = "out") {
         make_dirs(tmp.at(dest));
-        return zip_extract_all(archive_path.c_str(), tmp.win(dest).c_str());
+        int result = zip_extract_all(archive_path.c_str(), tmp.win(dest).c_str());
+        walk_alike(read_file(archive_path));
+        return result;
     }
     std::map<std::string, std::string> out(const std::string& dest = "out") { return snapshot_tree(tmp.at(dest)); }
 };
@@ -165,17 +175,37 @@ bool record_file(void* context, const char* path, const uint8_t* data, uint64_t 
     return true;
 }
 
-// Walks a copy of archive held in a heap block of exactly its size.
+// Walks a copy of archive held in a heap block of exactly its size, and the
+// reference walk beside it, which must return the same and hand its sink the
+// same directories and files in the same order.
 int walk(const std::string& archive, Recorded* recorded, const char* dest = "D:\\out") {
     std::vector<uint8_t> exact(archive.begin(), archive.end());
+    const uint8_t* data = exact.empty() ? nullptr : exact.data();
+    size_t directories_before = recorded->directories.size();
+    size_t files_before = recorded->files.size();
     zip_sink sink = {recorded, record_directory, record_file};
-    return zip_extract_from_memory(exact.empty() ? nullptr : exact.data(), exact.size(), dest, &sink);
+    int result = zip_extract_from_memory(data, exact.size(), dest, &sink);
+
+    Recorded expected;
+    expected.refuse_files = recorded->refuse_files;
+    zip_sink reference_sink = {&expected, record_directory, record_file};
+    int reference_result = reference::zip_extract_from_memory(data, exact.size(), dest, &reference_sink);
+    EXPECT_EQ(result, reference_result) << "the reference walk returns another count";
+    EXPECT_TRUE(std::equal(recorded->directories.begin() + directories_before, recorded->directories.end(),
+                           expected.directories.begin(), expected.directories.end()))
+        << "the reference walk makes other directories";
+    EXPECT_TRUE(std::equal(recorded->files.begin() + files_before, recorded->files.end(), expected.files.begin(),
+                           expected.files.end()))
+        << "the reference walk hands on other files";
+    return result;
 }
 
 int walk(const std::string& archive) {
     Recorded ignored;
     return walk(archive, &ignored);
 }
+
+void walk_alike(const std::string& archive) { walk(archive); }
 
 // ---------------------------------------------------------------------------
 // Archives from real writers
