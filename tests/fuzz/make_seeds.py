@@ -3,12 +3,15 @@
 
     python3 tests/fuzz/make_seeds.py
 
-Raw deflate streams from zlib in each block type and strategy for the two
-inflate targets; small archives from zipfile, stored, deflated, with a
-directory and with data descriptors, for the ZIP walk; patches from xdelta3
-and written by hand for the VCDIFF decoder and its differential target;
-messages around the SHA-256 padding boundaries. The output is deterministic,
-so running it again changes nothing.
+Raw deflate streams from zlib in each block type and strategy for the
+inflate targets, and for the one that checks inflate against the reference
+decoder also streams written bit by bit that no encoder produces (incomplete,
+over-subscribed and long codes, a code-length run past the end); small
+archives from zipfile, stored, deflated, with a directory and with data
+descriptors, for the ZIP walks; buffers around the CRC-32 block sizes;
+patches from xdelta3 and written by hand for the VCDIFF decoder and its
+differential target; messages around the SHA-256 padding boundaries. The
+output is deterministic, so running it again changes nothing.
 """
 import io
 import os
@@ -42,6 +45,117 @@ def inflate_seeds():
         "rle": raw_deflate(b"a" * 500 + b"b" * 300, strategy=zlib.Z_RLE),
         "flushed-blocks": raw_deflate(TEXT, level=1, flush_every=128),
     }
+
+
+class BitWriter:
+    """A deflate bit stream: fields least significant bit first, Huffman codes
+    most significant bit first."""
+
+    def __init__(self):
+        self.out = bytearray()
+        self.count = 0
+
+    def bits(self, value, n):
+        for i in range(n):
+            self.put((value >> i) & 1)
+
+    def code(self, code, n):
+        for i in reversed(range(n)):
+            self.put((code >> i) & 1)
+
+    def put(self, bit):
+        if self.count % 8 == 0:
+            self.out.append(0)
+        self.out[-1] |= bit << (self.count % 8)
+        self.count += 1
+
+
+CL_ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
+
+
+def walked_codes(lengths):
+    """(code, length) per symbol as a canonical walk assigns them; a set that
+    runs out of room leaves the rest without a code (None)."""
+    codes = [None] * len(lengths)
+    first = 0
+    for n in range(1, 16):
+        k = 0
+        for s, length in enumerate(lengths):
+            if length == n:
+                if first + k < (1 << n):
+                    codes[s] = (first + k, n)
+                k += 1
+        first = (first + k) << 1
+    return codes
+
+
+def dynamic_block(literal_lengths, distance_lengths, symbols, last_run=None):
+    """A final dynamic block sending the lengths with a complete code-length
+    code (every length 4 or 5 bits), then the given literal/length symbols
+    (a match: (length symbol, distance symbol), no extra bits). With last_run,
+    the last length goes as symbol 16 with those extra bits instead: a repeat
+    of the length before it that runs past the end."""
+    w = BitWriter()
+    w.bits(1, 1)
+    w.bits(2, 2)
+    w.bits(len(literal_lengths) - 257, 5)
+    w.bits(len(distance_lengths) - 1, 5)
+    w.bits(15, 4)
+    cl_lengths = [5 if 10 <= s <= 15 else 4 for s in range(19)]
+    for s in CL_ORDER:
+        w.bits(cl_lengths[s], 3)
+    cl_codes = walked_codes(cl_lengths)
+    all_lengths = literal_lengths + distance_lengths
+    if last_run is not None:  # the last length sent as a repeat of the one before, running past the end
+        all_lengths = all_lengths[:-1]
+    for length in all_lengths:
+        w.code(*cl_codes[length])
+    if last_run is not None:
+        w.code(*cl_codes[16])
+        w.bits(last_run, 2)
+    lit = walked_codes(literal_lengths)
+    dist = walked_codes(distance_lengths)
+    for symbol in symbols:
+        if isinstance(symbol, tuple):
+            w.code(*lit[symbol[0]])
+            w.code(*dist[symbol[1]])
+        else:
+            w.code(*lit[symbol])
+    return bytes(w.out)
+
+
+def hand_built_inflate_seeds():
+    seeds = {}
+    # Incomplete: 'a' and the end of block only.
+    lengths = [0] * 257
+    lengths[ord("a")] = 1
+    lengths[256] = 2
+    seeds["incomplete"] = dynamic_block(lengths, [1], [ord("a")] * 5 + [256])
+    # Over-subscribed: 'a' and the end of block take both one-bit codes, and
+    # 'c' gets none.
+    lengths = [0] * 257
+    lengths[ord("a")] = 1
+    lengths[ord("c")] = 2
+    lengths[256] = 1
+    seeds["over-subscribed"] = dynamic_block(lengths, [1], [ord("a"), ord("a"), 256])
+    # Long codes: every literal 8 or 9 bits, the end of block and a match
+    # symbol 15 bits, reached through second-level tables.
+    lengths = [8] * 128 + [9] * 126 + [10, 11, 15, 15] + [0] * 28
+    lengths = lengths[:286]
+    distance_lengths = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15]
+    seeds["long-codes"] = dynamic_block(lengths, distance_lengths,
+                                        [ord("x"), ord("y"), (257, 0), (257, 1), 255, 256])
+    # A code-length repeat past the end of the lengths is cut there.
+    lengths = [0] * 257
+    lengths[ord("q")] = 1
+    lengths[256] = 1
+    seeds["repeat-past-end"] = dynamic_block(lengths, [1], [ord("q"), 256], last_run=3)
+    return seeds
+
+
+def crc32_seeds():
+    return {"empty": b"", "one": b"\x5a", "block-63": lcg_bytes(63, 3), "block-64": lcg_bytes(64, 4),
+            "block-65": lcg_bytes(65, 5), "text": TEXT}
 
 
 class Unseekable(io.RawIOBase):
@@ -184,7 +298,10 @@ def write(directory, seeds):
 if __name__ == "__main__":
     write(os.path.join(HERE, "corpus", "inflate"), inflate_seeds())
     write(os.path.join(HERE, "corpus", "inflate_zlib"), inflate_seeds())
+    write(os.path.join(HERE, "corpus", "inflate_reference"), {**inflate_seeds(), **hand_built_inflate_seeds()})
     write(os.path.join(HERE, "corpus", "zip"), zip_seeds())
+    write(os.path.join(HERE, "corpus", "zip_reference"), zip_seeds())
+    write(os.path.join(HERE, "corpus", "crc32"), crc32_seeds())
     write(os.path.join(HERE, "corpus", "vcdiff"), vcdiff_seeds())
     write(os.path.join(HERE, "corpus", "vcdiff_diff"), vcdiff_seeds())
     write(os.path.join(HERE, "corpus", "sha256_diff"), sha256_seeds())
