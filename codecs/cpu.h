@@ -12,10 +12,13 @@
 // "bmi2"); functions it inlines are compiled for them too.
 #define PELKO_TARGET(features) __attribute__((target(features)))
 #define PELKO_ALWAYS_INLINE inline __attribute__((always_inline))
+// Asks for the cache line at p to be fetched, for writing. Never faults.
+#define PELKO_PREFETCH_FOR_WRITE(p) __builtin_prefetch((p), 1)
 #else
 #define PELKO_X86_64 0
 #define PELKO_TARGET(features)
 #define PELKO_ALWAYS_INLINE inline
+#define PELKO_PREFETCH_FOR_WRITE(p) ((void)(p))
 #endif
 
 // Carry-less multiplication (PCLMULQDQ).

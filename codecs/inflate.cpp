@@ -212,20 +212,30 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
         code = (code + count[len]) << 1;
     }
 
+    // The first level is filled one length at a time: the slots of codes up
+    // to some length repeat every 2^length slots, so once that length is
+    // done, the filled part is copied to double it, and the codes of the next
+    // length go into their own slots. Slots no code reaches stay 0.
     const uint32_t first_level = 1u << bits;
-    std::memset(table, 0, first_level * sizeof *table);
+    table[0] = 0;
+    uint32_t filled = 1;
+    for (int len = 1; len <= bits; ++len) {
+        std::memcpy(table + filled, table, filled * sizeof *table);
+        filled *= 2;
+        uint32_t len_bits = static_cast<uint32_t>(len) | (static_cast<uint32_t>(len) << 8);
+        for (uint32_t k = 0; k < reached[len]; ++k)
+            table[reverse_bits(first[len] + k, len)] = slots[sorted[start[len] + k]] + len_bits;
+    }
+
     uint32_t used = first_level;
     uint32_t prefix = UINT32_MAX;  // the first-level prefix of the current second-level table
     uint32_t second = 0;           // where that table starts
     uint32_t second_bits = 0;      // and its index bits
-    for (int len = 1; len <= kMaxCodeBits; ++len) {
+    for (int len = bits + 1; len <= kMaxCodeBits; ++len) {
+        uint32_t len_bits = static_cast<uint32_t>(len) | (static_cast<uint32_t>(len) << 8);
         for (uint32_t k = 0; k < reached[len]; ++k) {
             uint32_t c = first[len] + k;
-            uint32_t slot = (slots[sorted[start[len] + k]] + static_cast<uint32_t>(len)) | (static_cast<uint32_t>(len) << 8);
-            if (len <= bits) {
-                for (uint32_t i = reverse_bits(c, len); i < first_level; i += 1u << len) table[i] = slot;
-                continue;
-            }
+            uint32_t slot = slots[sorted[start[len] + k]] + len_bits;
             uint32_t low_bits = static_cast<uint32_t>(len - bits);
             if (c >> low_bits != prefix) {
                 // A new prefix: its table is indexed by as many bits as the
@@ -386,6 +396,13 @@ PELKO_ALWAYS_INLINE uint64_t load64(const uint8_t* p) {
 
 PELKO_ALWAYS_INLINE void store64(uint8_t* p, uint64_t word) { std::memcpy(p, &word, sizeof word); }
 
+// A hint about the cache line ahead bytes after p: no byte is read or
+// written, so an address past the buffer is harmless (it is computed as a
+// number, never as a pointer into the buffer).
+PELKO_ALWAYS_INLINE void prefetch_for_write(const uint8_t* p, uintptr_t ahead) {
+    PELKO_PREFETCH_FOR_WRITE(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + ahead));
+}
+
 PELKO_ALWAYS_INLINE void copy8(uint8_t* to, const uint8_t* from) { store64(to, load64(from)); }
 
 PELKO_ALWAYS_INLINE void copy16(uint8_t* to, const uint8_t* from) {
@@ -401,7 +418,8 @@ constexpr uint8_t kCoverage[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF
                                    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Writes the first length bytes (up to 16) of the 16 at from to to, and
-// writes the rest of to's 16 bytes back as they are.
+// writes the rest of to's 16 bytes back as they are. from may be as little as
+// length bytes back: source bytes read from the destination are not used.
 PELKO_ALWAYS_INLINE void merge16(uint8_t* to, const uint8_t* from, uint32_t length) {
     uint64_t first = load64(kCoverage + 16 - length);
     uint64_t second = load64(kCoverage + 24 - length);
@@ -411,10 +429,9 @@ PELKO_ALWAYS_INLINE void merge16(uint8_t* to, const uint8_t* from, uint32_t leng
     store64(to + 8, tail);
 }
 
-// Copies length bytes (3 to 16) from at least 8 bytes back, exactly: two
-// overlapping words, or two overlapping halves, or three bytes. The source
-// ends before the destination's last word starts, so both reads see final
-// bytes.
+// Copies length bytes (3 to 16) from at least 8 or at least length bytes
+// back, exactly: two overlapping words, or two overlapping halves, or three
+// bytes. Either way every read sees bytes already final.
 PELKO_ALWAYS_INLINE void copy_short(uint8_t* to, const uint8_t* from, uint32_t length) {
     if (length >= 8) {
         copy8(to, from);
@@ -452,25 +469,22 @@ PELKO_ALWAYS_INLINE bool within_written_page(const uint8_t* to) {
 // written, so a copy may go in words, in order; a last word placed to end
 // exactly at the match's end rewrites a few bytes with the values they already
 // hold. The same holds for 16-byte chunks from distance 16. Most matches are
-// at most 16 bytes long from farther back than that: they take the 16 source
+// at most 16 bytes long and do not overlap themselves: they take the 16 source
 // bytes merged with the 16 bytes at the destination, so the bytes past the
 // match are written back as they were, without a branch on the length.
 // Shorter distances repeat a pattern shorter than a word and go byte by byte
 // (distance 1: a fill). No byte past the match changes.
 PELKO_ALWAYS_INLINE void copy_match_fast(uint8_t* to, uint32_t distance, uint32_t length) {
     const uint8_t* from = to - distance;
-    if (length <= 16 && distance >= 16) {
+    if (length <= 16 && distance >= length) {
         if (within_written_page(to))
             merge16(to, from, length);
         else
             copy_short(to, from, length);
     } else if (distance >= 16) {
-        uint32_t i = 0;
-        do {
-            copy16(to + i, from + i);
-            i += 16;
-        } while (i + 16 <= length);
-        if (i < length) copy16(to + length - 16, from + length - 16);
+        copy16(to, from);
+        for (uint32_t i = 16; i + 16 < length; i += 16) copy16(to + i, from + i);
+        copy16(to + length - 16, from + length - 16);
     } else if (distance >= 8) {
         if (length <= 16) {
             copy_short(to, from, length);
@@ -579,6 +593,10 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
                     break;
                 }
                 uint32_t next = first_level(literal_length, kLiteralLengthBits, f.bits);
+                // The merge of short matches reads a little ahead of the
+                // output; asking for those bytes early, as if to write them,
+                // keeps it from waiting on memory the first time through.
+                prefetch_for_write(out, 512);
                 copy_match_fast(out, dist, length);
                 out += length;
                 slot = next;
