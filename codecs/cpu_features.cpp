@@ -1,6 +1,7 @@
 // cpuid (Intel SDM vol. 2A, "CPUID"): leaf 1 ECX has SSSE3 (bit 9), SSE4.1
 // (bit 19), PCLMULQDQ (bit 1), OSXSAVE (bit 27) and AVX (bit 28); leaf 7
-// subleaf 0 EBX has AVX2 (bit 5) and SHA (bit 29). AVX2 is usable only when
+// subleaf 0 EBX has AVX2 (bit 5), BMI2 (bit 8) and SHA (bit 29). BMI2 works on
+// general registers and needs nothing of the OS. AVX2 is usable only when
 // the OS saves the XMM and YMM state, which XCR0 bits 1 and 2 tell.
 #include "codecs/cpu_features.h"
 
@@ -28,6 +29,7 @@ cpu_features query_processor() {
     if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) {
         f.sha = ebx & (1u << 29);
         f.avx2 = ymm_saved && (ebx & (1u << 5));
+        f.bmi2 = ebx & (1u << 8);
     }
     return f;
 }
@@ -59,6 +61,7 @@ cpu_features cpu_features_in_use() {
         f.sha = f.sha && g_allowed.sha;
         f.pclmul = f.pclmul && g_allowed.pclmul;
         f.avx2 = f.avx2 && g_allowed.avx2;
+        f.bmi2 = f.bmi2 && g_allowed.bmi2;
     }
     return f;
 }

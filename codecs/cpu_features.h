@@ -12,12 +12,31 @@
 #define PELKO_CPU_X86 0
 #endif
 
+// How a fast path is compiled. A function marked PELKO_TARGET("bmi2") (the
+// compiler's spelling of the features) may use those instructions, and so may
+// the PELKO_ALWAYS_INLINE functions it takes in; it is called only after
+// cpu_features_in_use() has reported them. PELKO_PREFETCH_FOR_WRITE(p) asks
+// for the cache line at p to be fetched for writing; it never faults.
+#if defined(__GNUC__)
+#define PELKO_ALWAYS_INLINE inline __attribute__((always_inline))
+#define PELKO_PREFETCH_FOR_WRITE(p) __builtin_prefetch((p), 1)
+#else
+#define PELKO_ALWAYS_INLINE inline
+#define PELKO_PREFETCH_FOR_WRITE(p) ((void)(p))
+#endif
+#if PELKO_CPU_X86 && defined(__GNUC__)
+#define PELKO_TARGET(features) __attribute__((target(features)))
+#else
+#define PELKO_TARGET(features)
+#endif
+
 struct cpu_features {
     bool ssse3;
     bool sse41;
     bool sha;     // the SHA-256 instructions (SHA extensions)
     bool pclmul;  // carry-less multiply
     bool avx2;    // with the operating system saving the YMM registers
+    bool bmi2;    // flag-free shifts and bit-field extraction (SHLX, SHRX, BZHI)
 };
 
 // What the processor reports. All false on processors other than x86.

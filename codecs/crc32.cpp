@@ -63,3 +63,5 @@ uint32_t crc32_buffer(const uint8_t* data, uint64_t size) {
     if (size >= kCrc32ClmulMinimum && crc32_clmul_available()) return crc32_clmul(data, size);
     return crc32_portable(data, size);
 }
+
+const char* crc32_implementation() { return crc32_clmul_available() ? "pclmul" : "portable"; }

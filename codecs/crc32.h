@@ -9,9 +9,15 @@
 // otherwise; both give the same value.
 uint32_t crc32_buffer(const uint8_t* data, uint64_t size);
 
+// Which path crc32_buffer takes now for buffers long enough to use it,
+// chosen by the processor's features (cpu_features_in_use): "pclmul" or
+// "portable".
+const char* crc32_implementation();
+
 // The two paths crc32_buffer chooses between, each complete on its own, so
 // that tests can check both on any machine that has the instruction.
 uint32_t crc32_portable(const uint8_t* data, uint64_t size);
-// Only when crc32_clmul_available() says so.
+// Only when crc32_clmul_available() says so: the processor has PCLMULQDQ and
+// no test has hidden it (cpu_features_limit).
 uint32_t crc32_clmul(const uint8_t* data, uint64_t size);
 bool crc32_clmul_available();

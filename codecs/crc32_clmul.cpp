@@ -1,6 +1,6 @@
-// CRC-32 by carry-less multiplication (PCLMULQDQ), for x86-64 processors that
-// have it. The instruction is used only after the processor says it has it
-// (codecs/cpu.h), so the same executable runs everywhere; elsewhere
+// CRC-32 by carry-less multiplication (PCLMULQDQ), for x86 processors that
+// have it. The instruction is used only after cpuid has reported it
+// (codecs/cpu_features.h), so the same executable runs everywhere; elsewhere
 // crc32_clmul_available() is false.
 //
 // Format notes: a CRC is the remainder of the message, as a polynomial over
@@ -18,11 +18,11 @@
 // power of x) a 64 x 64-bit carry-less product comes out shifted by one place:
 // in that order it is x * A * B. The fold constants therefore carry one power
 // of x less: x^(F+63) and x^(F-1) modulo P to move a value F bits on.
-#include "codecs/cpu.h"
+#include "codecs/cpu_features.h"
 #include "codecs/crc32.h"
 #include "codecs/crc32_internal.h"
 
-#if PELKO_X86_64
+#if PELKO_CPU_X86
 
 #include <emmintrin.h>
 #include <wmmintrin.h>
@@ -102,7 +102,7 @@ PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, 
 
 }  // namespace
 
-bool crc32_clmul_available() { return cpu_has_pclmul(); }
+bool crc32_clmul_available() { return cpu_features_in_use().pclmul; }
 
 uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
     if (size < kCrc32ClmulMinimum) return crc32_portable(data, size);

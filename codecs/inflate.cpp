@@ -42,7 +42,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "codecs/cpu.h"
+#include "codecs/cpu_features.h"
 
 namespace {
 
@@ -799,8 +799,20 @@ int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t 
 
 }  // namespace
 
+namespace {
+
+block_decoder choose_block_decoder() {
+    return cpu_features_in_use().bmi2 ? decode_huffman_block_bmi2 : decode_huffman_block;
+}
+
+}  // namespace
+
 int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
-    return inflate_with(in, in_len, out, out_cap, cpu_has_bmi2() ? decode_huffman_block_bmi2 : decode_huffman_block);
+    return inflate_with(in, in_len, out, out_cap, choose_block_decoder());
+}
+
+const char* inflate_implementation() {
+    return choose_block_decoder() == decode_huffman_block_bmi2 ? "bmi2" : "portable";
 }
 
 int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {

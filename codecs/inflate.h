@@ -12,7 +12,10 @@
 // caller.
 int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
 
-// The same decoder restricted to the instructions every 64-bit x86 processor
-// has. inflate_raw takes a path compiled for BMI2 when the processor has it;
-// both return the same for every input. For tests.
+// Which copy of the block loop inflate_raw takes now, chosen by the
+// processor's features (cpu_features_in_use): "bmi2" or "portable".
+const char* inflate_implementation();
+
+// The same decoder on the portable path whatever the processor has; it
+// returns the same as inflate_raw for every input. For tests.
 int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);

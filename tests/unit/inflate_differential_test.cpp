@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "codecs/cpu_features.h"
+#include "codecs/crc32.h"
+#include "codecs/inflate.h"
 #include "inflate_support.h"
 #include "peer_tools.h"
 #include "support.h"
@@ -298,6 +301,29 @@ TEST(InflateDifferential, RandomBytesDecodeAlike) {
         bytes[0] = static_cast<char>((bytes[0] & ~6) | ((round % 3) << 1));
         ASSERT_TRUE(decodes_like_reference(bytes, 1 + engine() % 300)) << "round " << round;
     }
+}
+
+// With the processor's features hidden (as on a processor without them),
+// inflate_raw and crc32_buffer take their portable paths, and still give the
+// reference's results; lifting the limit brings the fast paths back where the
+// processor has them.
+TEST(InflateDifferential, HidingTheProcessorsFeaturesTakesThePortablePaths) {
+    std::string data = mixed_content(20000, 40);
+    std::string stream = zlib_raw_deflate(data, 9);
+    cpu_features none{};
+    cpu_features_limit(&none);
+    EXPECT_STREQ(inflate_implementation(), "portable");
+    EXPECT_STREQ(crc32_implementation(), "portable");
+    int32_t result;
+    std::string decoded;
+    EXPECT_TRUE(decodes_like_reference(stream, data.size(), &result, &decoded));
+    EXPECT_TRUE(decoded == data);
+    EXPECT_EQ(crc32_buffer(reinterpret_cast<const uint8_t*>(data.data()), data.size()), zlib_crc32(data));
+    cpu_features_limit(nullptr);
+
+    cpu_features detected = cpu_features_detected();
+    EXPECT_STREQ(inflate_implementation(), detected.bmi2 ? "bmi2" : "portable");
+    EXPECT_STREQ(crc32_implementation(), detected.pclmul ? "pclmul" : "portable");
 }
 
 }  // namespace

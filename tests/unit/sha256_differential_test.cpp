@@ -253,11 +253,12 @@ TEST(CpuFeatures, DetectionAgreesWithWhatTheKernelReports) {
     EXPECT_EQ(f.sha, flags.count("sha_ni") == 1);
     EXPECT_EQ(f.pclmul, flags.count("pclmulqdq") == 1);
     EXPECT_EQ(f.avx2, flags.count("avx2") == 1);
+    EXPECT_EQ(f.bmi2, flags.count("bmi2") == 1);
 }
 
 TEST(CpuFeatures, ALimitOnlyTurnsFeaturesOffAndLiftingItRestoresDetection) {
     cpu_features detected = cpu_features_detected();
-    cpu_features all{true, true, true, true, true};
+    cpu_features all{true, true, true, true, true, true};
     cpu_features_limit(&all);
     cpu_features in_use = cpu_features_in_use();
     EXPECT_EQ(in_use.sha, detected.sha);
@@ -265,6 +266,7 @@ TEST(CpuFeatures, ALimitOnlyTurnsFeaturesOffAndLiftingItRestoresDetection) {
     EXPECT_EQ(in_use.sse41, detected.sse41);
     EXPECT_EQ(in_use.pclmul, detected.pclmul);
     EXPECT_EQ(in_use.avx2, detected.avx2);
+    EXPECT_EQ(in_use.bmi2, detected.bmi2);
 
     cpu_features only_sha{};
     only_sha.sha = true;

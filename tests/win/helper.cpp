@@ -14,13 +14,13 @@
 //                                          prints "path=<block function> digest=<text>";
 //                                          with "portable" the processor's features
 //                                          are hidden first
-//   pelko_test_helper codec-check <stream> <size>
-//                                          decodes the raw deflate <stream> into
-//                                          <size> bytes with inflate_raw and
-//                                          inflate_raw_portable and prints each
-//                                          result with the CRC-32 of its output,
-//                                          by every CRC path, and which processor
-//                                          features the fast paths found
+//   pelko_test_helper inflate <stream> <size> [portable]
+//                                          decodes the raw deflate <stream> into a
+//                                          buffer of <size> bytes and prints
+//                                          "inflate=<path> crc32=<path> result=<count>
+//                                          crc=<CRC-32 of the buffer>"; with
+//                                          "portable" the processor's features are
+//                                          hidden first
 #include <windows.h>
 
 #include <cstdint>
@@ -28,10 +28,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
 #include <vector>
 
-#include "codecs/cpu.h"
 #include "codecs/cpu_features.h"
 #include "codecs/crc32.h"
 #include "codecs/inflate.h"
@@ -113,27 +111,23 @@ int sha256(const char* path, bool portable) {
     return 0;
 }
 
-// The codecs' fast and portable paths as this build and this processor run
-// them, for comparison with what the test computed on its own.
-int codec_check(const char* stream_path, const char* size_text) {
+int inflate(const char* stream_path, const char* size_text, bool portable) {
+    if (portable) {
+        cpu_features none{};
+        cpu_features_limit(&none);
+    }
     FILE* f = std::fopen(stream_path, "rb");
     if (!f) return 2;
     std::vector<uint8_t> stream;
-    uint8_t buffer[65536];
+    uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) stream.insert(stream.end(), buffer, buffer + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) stream.insert(stream.end(), chunk, chunk + n);
     std::fclose(f);
     uint64_t size = std::strtoull(size_text, nullptr, 10);
-    std::vector<uint8_t> fast(size + 1), portable(size + 1);
-    int32_t fast_result = inflate_raw(stream.data(), stream.size(), fast.data(), size);
-    int32_t portable_result = inflate_raw_portable(stream.data(), stream.size(), portable.data(), size);
-    std::printf("bmi2=%d pclmul=%d\n", cpu_has_bmi2() ? 1 : 0, cpu_has_pclmul() ? 1 : 0);
-    std::printf("inflate=%ld crc=%08lx\n", static_cast<long>(fast_result),
-                static_cast<unsigned long>(crc32_buffer(fast.data(), size)));
-    std::printf("portable=%ld crc=%08lx\n", static_cast<long>(portable_result),
-                static_cast<unsigned long>(crc32_portable(portable.data(), size)));
-    if (crc32_clmul_available())
-        std::printf("clmul crc=%08lx\n", static_cast<unsigned long>(crc32_clmul(fast.data(), size)));
+    std::vector<uint8_t> out(size > 0 ? size : 1);
+    int32_t result = inflate_raw(stream.data(), stream.size(), out.data(), size);
+    std::printf("inflate=%s crc32=%s result=%ld crc=%08lx\n", inflate_implementation(), crc32_implementation(),
+                static_cast<long>(result), static_cast<unsigned long>(crc32_buffer(out.data(), size)));
     return 0;
 }
 
@@ -145,8 +139,9 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "format-check") == 0) return format_check();
     if (argc >= 3 && std::strcmp(argv[1], "sha256") == 0)
         return sha256(argv[2], argc >= 4 && std::strcmp(argv[3], "portable") == 0);
-    if (argc >= 4 && std::strcmp(argv[1], "codec-check") == 0) return codec_check(argv[2], argv[3]);
+    if (argc >= 4 && std::strcmp(argv[1], "inflate") == 0)
+        return inflate(argv[2], argv[3], argc >= 5 && std::strcmp(argv[4], "portable") == 0);
     std::fprintf(stderr, "usage: pelko_test_helper run-file <file> | regvalue <key> [<name>] | format-check |\n"
-                 "       sha256 <file> [portable] | codec-check <stream> <size>\n");
+                 "       sha256 <file> [portable] | inflate <stream> <size> [portable]\n");
     return 2;
 }
