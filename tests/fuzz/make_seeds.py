@@ -298,10 +298,10 @@ def write(directory, seeds):
 if __name__ == "__main__":
     write(os.path.join(HERE, "corpus", "inflate"), inflate_seeds())
     write(os.path.join(HERE, "corpus", "inflate_zlib"), inflate_seeds())
-    write(os.path.join(HERE, "corpus", "inflate_reference"), {**inflate_seeds(), **hand_built_inflate_seeds()})
+    write(os.path.join(HERE, "corpus", "inflate_diff"), {**inflate_seeds(), **hand_built_inflate_seeds()})
     write(os.path.join(HERE, "corpus", "zip"), zip_seeds())
-    write(os.path.join(HERE, "corpus", "zip_reference"), zip_seeds())
-    write(os.path.join(HERE, "corpus", "crc32"), crc32_seeds())
+    write(os.path.join(HERE, "corpus", "zip_diff"), zip_seeds())
+    write(os.path.join(HERE, "corpus", "crc32_diff"), crc32_seeds())
     write(os.path.join(HERE, "corpus", "vcdiff"), vcdiff_seeds())
     write(os.path.join(HERE, "corpus", "vcdiff_diff"), vcdiff_seeds())
     write(os.path.join(HERE, "corpus", "sha256_diff"), sha256_seeds())

@@ -6,9 +6,8 @@
 // One table lookup per byte, from a table of the CRCs of the 256 byte values
 // computed on first use and kept for the rest of the process: simple, and the
 // reference the faster paths are checked against.
-#include "reference/crc32_ref.h"
+#include "tests/reference/crc32_ref.h"
 
-namespace reference {
 namespace {
 
 constexpr uint32_t kPolynomial = 0xEDB88320u;
@@ -27,11 +26,10 @@ void fill_table() {
 
 }  // namespace
 
-uint32_t crc32_buffer(const uint8_t* data, uint64_t size) {
+uint32_t crc32_ref_buffer(const uint8_t* data, uint64_t size) {
     if (!g_table_ready) fill_table();
     uint32_t crc = 0xFFFFFFFFu;
     for (uint64_t i = 0; i < size; ++i) crc = g_table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 
-}  // namespace reference

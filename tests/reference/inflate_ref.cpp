@@ -14,11 +14,10 @@
 //
 // Limits: one call writes less than 2 GiB (the result is a signed 32-bit
 // count). Both buffers are the caller's.
-#include "reference/inflate_ref.h"
+#include "tests/reference/inflate_ref.h"
 
 #include <cstring>
 
-namespace reference {
 namespace {
 
 // Format notes: every table below is copied from RFC 1951, 3.2.5 and 3.2.7.
@@ -52,7 +51,7 @@ constexpr int kMaxDynamicDistanceCodes = 30;
 // Running out of input is not an immediate failure: the missing bit counts as
 // 0 and the error flag is set, and every caller that looks at the flag fails.
 // This keeps the end-of-input test in one place.
-uint32_t get_bit(inflate_state* s) {
+uint32_t get_bit(inflate_ref_state* s) {
     if (s->bits_left == 0) {
         if (s->in_pos >= s->in_len) {
             s->error = 1;
@@ -68,7 +67,7 @@ uint32_t get_bit(inflate_state* s) {
 }
 
 // n from 0 to 13; the first bit read is the least significant.
-uint32_t get_bits(inflate_state* s, int n) {
+uint32_t get_bits(inflate_ref_state* s, int n) {
     uint32_t value = 0;
     for (int i = 0; i < n; ++i) value |= get_bit(s) << i;
     return value;
@@ -78,7 +77,7 @@ uint32_t get_bits(inflate_state* s, int n) {
 // its ones' complement NLEN, both 16-bit little-endian, then LEN raw bytes.
 // NLEN is redundant and is not compared: a stream whose NLEN is wrong decodes
 // all the same.
-int stored_block(inflate_state* s) {
+int stored_block(inflate_ref_state* s) {
     s->bits_left = 0;
     if (s->in_len - s->in_pos < 4) return -1;
     uint64_t len = s->in[s->in_pos] | (uint32_t{s->in[s->in_pos + 1]} << 8);
@@ -95,23 +94,23 @@ int stored_block(inflate_state* s) {
 // bits, 144..255 nine, 256..279 seven and 280..287 eight; every distance code
 // has five bits. Symbols 286, 287 and distances 30, 31 have codes but no
 // meaning, so decoding them fails later, where any bad symbol fails.
-int fixed_block(inflate_state* s) {
+int fixed_block(inflate_ref_state* s) {
     uint8_t lengths[kMaxLiteralLengthSymbols];
     uint16_t literal_length_symbols[kMaxLiteralLengthSymbols];
     uint16_t distance_symbols[kMaxDistanceSymbols];
-    huffman_table literal_length = {{}, literal_length_symbols};
-    huffman_table distance = {{}, distance_symbols};
+    huffman_ref_table literal_length = {{}, literal_length_symbols};
+    huffman_ref_table distance = {{}, distance_symbols};
 
     int symbol = 0;
     for (; symbol < 144; ++symbol) lengths[symbol] = 8;
     for (; symbol < 256; ++symbol) lengths[symbol] = 9;
     for (; symbol < 280; ++symbol) lengths[symbol] = 7;
     for (; symbol < 288; ++symbol) lengths[symbol] = 8;
-    huffman_build(&literal_length, lengths, kMaxLiteralLengthSymbols);
+    huffman_ref_build(&literal_length, lengths, kMaxLiteralLengthSymbols);
     for (symbol = 0; symbol < kMaxDistanceSymbols; ++symbol) lengths[symbol] = 5;
-    huffman_build(&distance, lengths, kMaxDistanceSymbols);
+    huffman_ref_build(&distance, lengths, kMaxDistanceSymbols);
 
-    return inflate_block(s, &literal_length, &distance);
+    return inflate_ref_block(s, &literal_length, &distance);
 }
 
 // Format notes: a dynamic block sends its two codes as code lengths, which are
@@ -124,7 +123,7 @@ int fixed_block(inflate_state* s) {
 //   decoders reject such a stream; this one decodes it.
 // Incomplete and over-subscribed codes are not rejected here either: a code
 // that was never assigned fails when it is met in the data, not before.
-int dynamic_block(inflate_state* s) {
+int dynamic_block(inflate_ref_state* s) {
     int literal_length_count = static_cast<int>(get_bits(s, 5)) + 257;
     int distance_count = static_cast<int>(get_bits(s, 5)) + 1;
     int code_length_count = static_cast<int>(get_bits(s, 4)) + 4;
@@ -134,16 +133,16 @@ int dynamic_block(inflate_state* s) {
 
     uint8_t lengths[kMaxDynamicLiteralLengthCodes + kMaxDynamicDistanceCodes];
     uint16_t code_length_symbols[kCodeLengthSymbols];
-    huffman_table code_length = {{}, code_length_symbols};
+    huffman_ref_table code_length = {{}, code_length_symbols};
     for (int i = 0; i < kCodeLengthSymbols; ++i)
         lengths[kCodeLengthOrder[i]] = i < code_length_count ? static_cast<uint8_t>(get_bits(s, 3)) : 0;
     if (s->error) return -1;
-    huffman_build(&code_length, lengths, kCodeLengthSymbols);
+    huffman_ref_build(&code_length, lengths, kCodeLengthSymbols);
 
     int total = literal_length_count + distance_count;
     int index = 0;
     while (index < total) {
-        int symbol = huffman_decode(s, &code_length);
+        int symbol = huffman_ref_decode(s, &code_length);
         if (symbol < 0) return -1;
         if (symbol < 16) {
             lengths[index++] = static_cast<uint8_t>(symbol);
@@ -166,12 +165,12 @@ int dynamic_block(inflate_state* s) {
 
     uint16_t literal_length_symbols[kMaxLiteralLengthSymbols];
     uint16_t distance_symbols[kMaxDistanceSymbols];
-    huffman_table literal_length = {{}, literal_length_symbols};
-    huffman_table distance = {{}, distance_symbols};
-    huffman_build(&literal_length, lengths, literal_length_count);
-    huffman_build(&distance, lengths + literal_length_count, distance_count);
+    huffman_ref_table literal_length = {{}, literal_length_symbols};
+    huffman_ref_table distance = {{}, distance_symbols};
+    huffman_ref_build(&literal_length, lengths, literal_length_count);
+    huffman_ref_build(&distance, lengths + literal_length_count, distance_count);
 
-    return inflate_block(s, &literal_length, &distance);
+    return inflate_ref_block(s, &literal_length, &distance);
 }
 
 }  // namespace
@@ -182,7 +181,7 @@ int dynamic_block(inflate_state* s) {
 // follows the last code of the length before, doubled (RFC 1951, 3.2.2). So a
 // table needs only how many codes each length has and the symbols in that
 // order.
-void huffman_build(huffman_table* table, const uint8_t* lengths, int symbol_count) {
+void huffman_ref_build(huffman_ref_table* table, const uint8_t* lengths, int symbol_count) {
     for (int len = 0; len <= kMaxCodeBits; ++len) table->count[len] = 0;
     for (int symbol = 0; symbol < symbol_count; ++symbol) table->count[lengths[symbol]]++;
     table->count[0] = 0;
@@ -203,7 +202,7 @@ void huffman_build(huffman_table* table, const uint8_t* lengths, int symbol_coun
 // below first (a longer code starts where the shorter ones end, doubled), so
 // code - first is never negative, and index + (code - first) stays below the
 // number of symbols placed even for an over-subscribed set.
-int huffman_decode(inflate_state* s, const huffman_table* table) {
+int huffman_ref_decode(inflate_ref_state* s, const huffman_ref_table* table) {
     int code = 0;
     int first = 0;
     int index = 0;
@@ -226,9 +225,9 @@ int huffman_decode(inflate_state* s, const huffman_table* table) {
 // copy may overlap what it is writing (distance 1 repeats the last byte), so
 // it goes one byte at a time. A distance reaching before the first output byte
 // is an error: there is no preset dictionary.
-int inflate_block(inflate_state* s, const huffman_table* literal_length, const huffman_table* distance) {
+int inflate_ref_block(inflate_ref_state* s, const huffman_ref_table* literal_length, const huffman_ref_table* distance) {
     for (;;) {
-        int symbol = huffman_decode(s, literal_length);
+        int symbol = huffman_ref_decode(s, literal_length);
         if (symbol < 0 || s->error) return -1;
 
         if (symbol < 256) {
@@ -242,7 +241,7 @@ int inflate_block(inflate_state* s, const huffman_table* literal_length, const h
         if (symbol >= 29) return -1;
         uint64_t length = kLengthBase[symbol] + get_bits(s, kLengthExtra[symbol]);
 
-        int distance_symbol = huffman_decode(s, distance);
+        int distance_symbol = huffman_ref_decode(s, distance);
         if (distance_symbol < 0 || distance_symbol > 29) return -1;
         uint64_t dist = kDistanceBase[distance_symbol] + get_bits(s, kDistanceExtra[distance_symbol]);
         if (s->error) return -1;
@@ -253,8 +252,8 @@ int inflate_block(inflate_state* s, const huffman_table* literal_length, const h
     }
 }
 
-int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
-    inflate_state s = {};
+int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
+    inflate_ref_state s = {};
     s.in = in;
     s.in_len = in_len;
     s.out = out;
@@ -285,4 +284,3 @@ int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t o
     }
 }
 
-}  // namespace reference

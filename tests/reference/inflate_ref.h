@@ -5,25 +5,23 @@
 
 #include <cstdint>
 
-namespace reference {
-
 // Decodes the raw deflate stream in[0 .. in_len) into out[0 .. out_cap).
 // Returns the number of bytes written (0 or more), or -1 when the stream is
 // malformed, ends before its final block is complete, or does not fit in
 // out_cap bytes (output is never truncated). Bytes after the final block are
 // ignored. After a failure, out holds what was written before it was found.
 // Allocates nothing; both buffers belong to the caller.
-int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
+int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
 
-// The pieces inflate_raw is made of, declared for tests.
+// The pieces inflate_ref_raw is made of, declared for tests.
 
 constexpr int kMaxCodeBits = 15;
 constexpr int kMaxLiteralLengthSymbols = 288;
 constexpr int kMaxDistanceSymbols = 30;
 constexpr int kCodeLengthSymbols = 19;
 
-// Everything one call needs; inflate_raw keeps it in its own stack frame.
-struct inflate_state {
+// Everything one call needs; inflate_ref_raw keeps it in its own stack frame.
+struct inflate_ref_state {
     const uint8_t* in;
     uint64_t in_len;
     uint64_t in_pos;     // next input byte to fetch
@@ -37,7 +35,7 @@ struct inflate_state {
 
 // A canonical Huffman code as counts per code length and the symbols sorted by
 // (length, value). symbol points to room for every symbol of the alphabet.
-struct huffman_table {
+struct huffman_ref_table {
     uint16_t count[kMaxCodeBits + 1];
     uint16_t* symbol;
 };
@@ -45,14 +43,14 @@ struct huffman_table {
 // Builds table from the code lengths (0 to 15; 0: the symbol is unused) of
 // symbols 0 .. symbol_count-1; table->symbol needs room for symbol_count. Incomplete and over-subscribed sets are not rejected;
 // decoding stays within the symbols placed.
-void huffman_build(huffman_table* table, const uint8_t* lengths, int symbol_count);
+void huffman_ref_build(huffman_ref_table* table, const uint8_t* lengths, int symbol_count);
 
 // Reads one code and returns its symbol, or -1 (error flag set, or no symbol
 // within 15 bits).
-int huffman_decode(inflate_state* s, const huffman_table* table);
+int huffman_ref_decode(inflate_ref_state* s, const huffman_ref_table* table);
 
 // Decodes the symbols of one compressed block through its end-of-block code.
 // 0 at the end of the block, -1 on failure.
-int inflate_block(inflate_state* s, const huffman_table* literal_length, const huffman_table* distance);
+int inflate_ref_block(inflate_ref_state* s, const huffman_ref_table* literal_length,
+                      const huffman_ref_table* distance);
 
-}  // namespace reference

@@ -3,18 +3,17 @@
 // data into a fresh buffer of the declared size, check the CRC-32 and hand the
 // file on. See codecs/zip.cpp for the format notes; this copy differs only in
 // using the reference decoder and CRC.
-#include "reference/zip_ref.h"
+#include "tests/reference/zip_ref.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
-#include "reference/crc32_ref.h"
-#include "reference/inflate_ref.h"
+#include "tests/reference/crc32_ref.h"
+#include "tests/reference/inflate_ref.h"
 #include "services/format.h"
 
-namespace reference {
 namespace {
 
 constexpr uint32_t kEndRecordSignature = 0x06054b50;
@@ -123,9 +122,9 @@ uint8_t* decode_entry(const uint8_t* archive, uint64_t size, const zip_entry& en
         if (out_size > 0) std::memcpy(out, data, static_cast<size_t>(out_size));
         decoded = true;
     } else {
-        decoded = inflate_raw(data, entry.compressed_size, out, out_size) == static_cast<int64_t>(out_size);
+        decoded = inflate_ref_raw(data, entry.compressed_size, out, out_size) == static_cast<int64_t>(out_size);
     }
-    if (!decoded || crc32_buffer(out, out_size) != entry.crc) {
+    if (!decoded || crc32_ref_buffer(out, out_size) != entry.crc) {
         std::free(out);
         return nullptr;
     }
@@ -162,7 +161,7 @@ bool extract_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry
 
 }  // namespace
 
-int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* dest_dir, const zip_sink* sink) {
+int zip_ref_extract_from_memory(const uint8_t* archive, uint64_t size, const char* dest_dir, const zip_sink* sink) {
     uint64_t entry_count = 0;
     uint64_t position = 0;
     if (!find_central_directory(archive, size, &entry_count, &position)) return -1;
@@ -196,4 +195,3 @@ int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* d
     return written;
 }
 
-}  // namespace reference

@@ -7,11 +7,8 @@
 
 #include "codecs/zip.h"
 
-namespace reference {
-
 // Walks archive[0 .. size) and hands every safe, intact entry to sink, as
 // zip_extract_from_memory does. Returns the number of files the sink wrote,
 // or -1 when there is no usable central directory.
-int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* dest_dir, const zip_sink* sink);
+int zip_ref_extract_from_memory(const uint8_t* archive, uint64_t size, const char* dest_dir, const zip_sink* sink);
 
-}  // namespace reference

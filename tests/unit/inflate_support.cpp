@@ -3,7 +3,7 @@
 #include <tuple>
 
 #include "codecs/inflate.h"
-#include "reference/inflate_ref.h"
+#include "tests/reference/inflate_ref.h"
 
 ::testing::AssertionResult decodes_like_reference(const std::string& stream, uint64_t capacity, int32_t* result,
                                                   std::string* out) {
@@ -18,7 +18,7 @@
     std::vector<uint8_t> slow = fast;
     int32_t got = inflate_raw(in, input.size(), capacity ? fast.data() : nullptr, capacity);
     int32_t got_portable = inflate_raw_portable(in, input.size(), capacity ? portable.data() : nullptr, capacity);
-    int32_t expected = reference::inflate_raw(in, input.size(), capacity ? slow.data() : nullptr, capacity);
+    int32_t expected = inflate_ref_raw(in, input.size(), capacity ? slow.data() : nullptr, capacity);
     if (result) *result = got;
     if (out) out->assign(fast.begin(), fast.begin() + (got > 0 ? got : 0));
     for (const auto& [name, result_of, buffer] :

@@ -14,7 +14,7 @@
 #include "codecs/inflate.h"
 #include "inflate_support.h"
 #include "peer_tools.h"
-#include "reference/inflate_ref.h"
+#include "tests/reference/inflate_ref.h"
 #include "support.h"
 
 namespace {
@@ -477,8 +477,8 @@ TEST(InflateEdges, IncompleteAndOverSubscribedCodesDecodeTheSymbolsTheyPlace) {
 TEST(HuffmanTables, TheRfcExampleLengthsDecodeToTheRfcCodes) {
     const uint8_t lengths[8] = {3, 3, 3, 3, 3, 2, 4, 4};
     uint16_t symbols[8];
-    reference::huffman_table table = {{}, symbols};
-    reference::huffman_build(&table, lengths, 8);
+    huffman_ref_table table = {{}, symbols};
+    huffman_ref_build(&table, lengths, 8);
     EXPECT_EQ(table.count[2], 1);
     EXPECT_EQ(table.count[3], 5);
     EXPECT_EQ(table.count[4], 2);
@@ -490,24 +490,24 @@ TEST(HuffmanTables, TheRfcExampleLengthsDecodeToTheRfcCodes) {
     BitWriter w;
     for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) w.code(codes[symbol].code, codes[symbol].length);
     std::string input = w.bytes();
-    reference::inflate_state s = {};
+    inflate_ref_state s = {};
     s.in = bytes_of(input);
     s.in_len = input.size();
-    for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) EXPECT_EQ(reference::huffman_decode(&s, &table), symbol);
+    for (int symbol : {7, 5, 0, 6, 4, 1, 3, 2}) EXPECT_EQ(huffman_ref_decode(&s, &table), symbol);
     EXPECT_EQ(s.error, 0);
 }
 
 TEST(HuffmanTables, DecodingPastTheInputSetsTheErrorFlagAndFails) {
     const uint8_t lengths[2] = {1, 1};
     uint16_t symbols[2];
-    reference::huffman_table table = {{}, symbols};
-    reference::huffman_build(&table, lengths, 2);
+    huffman_ref_table table = {{}, symbols};
+    huffman_ref_build(&table, lengths, 2);
     uint8_t one_byte = 0b10110100;
-    reference::inflate_state s = {};
+    inflate_ref_state s = {};
     s.in = &one_byte;
     s.in_len = 1;
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(reference::huffman_decode(&s, &table), (one_byte >> i) & 1);
-    EXPECT_EQ(reference::huffman_decode(&s, &table), -1);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(huffman_ref_decode(&s, &table), (one_byte >> i) & 1);
+    EXPECT_EQ(huffman_ref_decode(&s, &table), -1);
     EXPECT_NE(s.error, 0);
 }
 

@@ -18,7 +18,7 @@
 #include "codecs/zip.h"
 #include "peer_tools.h"
 #include "platform/platform.h"
-#include "reference/zip_ref.h"
+#include "tests/reference/zip_ref.h"
 #include "support.h"
 
 namespace {
@@ -189,7 +189,7 @@ int walk(const std::string& archive, Recorded* recorded, const char* dest = "D:\
     Recorded expected;
     expected.refuse_files = recorded->refuse_files;
     zip_sink reference_sink = {&expected, record_directory, record_file};
-    int reference_result = reference::zip_extract_from_memory(data, exact.size(), dest, &reference_sink);
+    int reference_result = zip_ref_extract_from_memory(data, exact.size(), dest, &reference_sink);
     EXPECT_EQ(result, reference_result) << "the reference walk returns another count";
     EXPECT_TRUE(std::equal(recorded->directories.begin() + directories_before, recorded->directories.end(),
                            expected.directories.begin(), expected.directories.end()))

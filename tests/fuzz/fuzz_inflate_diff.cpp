@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codecs/inflate.h"
-#include "reference/inflate_ref.h"
+#include "tests/reference/inflate_ref.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ int32_t decode_alike(const uint8_t* data, size_t size, uint64_t capacity) {
     for (size_t i = 0; i < fast.size(); ++i) fast[i] = static_cast<uint8_t>(i * 167 + 13);
     std::vector<uint8_t> portable = fast;
     std::vector<uint8_t> reference = fast;
-    int32_t expected = reference::inflate_raw(data, size, capacity ? reference.data() : nullptr, capacity);
+    int32_t expected = inflate_ref_raw(data, size, capacity ? reference.data() : nullptr, capacity);
     if (inflate_raw(data, size, capacity ? fast.data() : nullptr, capacity) != expected) __builtin_trap();
     if (inflate_raw_portable(data, size, capacity ? portable.data() : nullptr, capacity) != expected) __builtin_trap();
     if (fast != reference || portable != reference) __builtin_trap();
