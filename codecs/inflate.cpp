@@ -95,6 +95,8 @@ constexpr int second_level_room(int symbol_count, int bits) {
 constexpr int kLiteralLengthTableSize = (1 << kLiteralLengthBits) + second_level_room(288, kLiteralLengthBits);
 constexpr int kDistanceTableSize = (1 << kDistanceBits) + second_level_room(30, kDistanceBits);
 constexpr int kCodeLengthTableSize = 1 << kCodeLengthBits;
+static_assert(kLiteralLengthTableSize <= 0x10000 && kDistanceTableSize <= 0x10000,
+              "a link holds where its second-level table starts in 16 bits");
 
 // The two tables of a compressed block, side by side so that the decoder
 // reaches both from one pointer.
