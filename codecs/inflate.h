@@ -8,8 +8,8 @@
 // malformed, ends before its final block is complete, or does not fit in
 // out_cap bytes (output is never truncated). Bytes after the final block are
 // ignored. After a failure, out holds what was written before it was found;
-// no byte past that is touched. Allocates nothing; both buffers belong to the
-// caller.
+// no byte past the bytes written is changed, on failure or success. Allocates
+// nothing; both buffers belong to the caller.
 int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
 
 // Which copy of the block loop inflate_raw takes now, chosen by the

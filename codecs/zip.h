@@ -19,7 +19,9 @@ struct zip_sink {
     void (*make_directory)(void* context, const char* path);
     // A file whose decoded length and CRC-32 are the ones the central
     // directory declares. Returns true when the file was created, and only then
-    // does it count as written. data holds size bytes and is never null.
+    // does it count as written. data holds size bytes and is never null; for a
+    // stored entry it points into the archive itself, so it is valid only
+    // during the call.
     bool (*write_file)(void* context, const char* path, const uint8_t* data, uint64_t size);
 };
 

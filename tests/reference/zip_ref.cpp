@@ -1,8 +1,9 @@
-// The reference ZIP walk: find the end record, walk the central directory,
-// reach each entry's data through its local header, decode stored or deflated
-// data into a fresh buffer of the declared size, check the CRC-32 and hand the
-// file on. See codecs/zip.cpp for the format notes; this copy differs only in
-// using the reference decoder and CRC.
+// The reference ZIP walk, as the launcher first had it: find the end record,
+// walk the central directory, reach each entry's data through its local
+// header, decode stored or deflated data into a fresh buffer of the declared
+// size with the reference decoder, check the reference CRC-32 and hand the
+// file on. The format notes are in codecs/zip.cpp; change neither the walk nor
+// its rules here.
 #include "tests/reference/zip_ref.h"
 
 #include <cstdio>
