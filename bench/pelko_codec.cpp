@@ -33,7 +33,6 @@
 
 #include "codecs/cpu_features.h"
 #include "codecs/crc32.h"
-#include "codecs/file_buffer.h"
 #include "codecs/inflate.h"
 #include "codecs/sha256.h"
 #include "codecs/vcdiff.h"
@@ -101,8 +100,8 @@ uint32_t load_le32(const uint8_t* p) {
 // RFC 1952: a 10-byte header with optional fields that the flags announce,
 // the deflate stream, then CRC-32 and the size modulo 2^32, little-endian.
 int gunzip(const char* path, const char* out_path) {
-    file_buffer in;
-    if (!file_buffer_read(path, &in)) return fail("cannot read", path);
+    mapped_file in;
+    if (!map_file(path, &in)) return fail("cannot read", path);
     const uint8_t* p = in.data;
     uint64_t n = in.size;
     bool ok = n >= 18 && p[0] == 0x1f && p[1] == 0x8b && p[2] == 8;
@@ -120,7 +119,7 @@ int gunzip(const char* path, const char* out_path) {
     if (ok && (flags & 0x02)) at += 2;  // FHCRC
     ok = ok && at + 8 <= n;
     if (!ok) {
-        file_buffer_free(&in);
+        unmap_file(&in);
         return fail("not a gzip file", path);
     }
 
@@ -128,7 +127,7 @@ int gunzip(const char* path, const char* out_path) {
     uint32_t expected_size = load_le32(p + n - 4);
     uint8_t* out = static_cast<uint8_t*>(std::malloc(expected_size ? expected_size : 1));
     int32_t produced = out ? inflate_raw(p + at, n - 8 - at, out, expected_size) : -1;
-    file_buffer_free(&in);
+    unmap_file(&in);
     ok = produced >= 0 && static_cast<uint32_t>(produced) == expected_size &&
          crc32_buffer(out, expected_size) == expected_crc && write_file(out_path, out, expected_size);
     std::free(out);
@@ -136,12 +135,12 @@ int gunzip(const char* path, const char* out_path) {
 }
 
 int inflate(const char* path, const char* size_text, const char* out_path) {
-    file_buffer in;
-    if (!file_buffer_read(path, &in)) return fail("cannot read", path);
+    mapped_file in;
+    if (!map_file(path, &in)) return fail("cannot read", path);
     uint64_t size = std::strtoull(size_text, nullptr, 10);
     uint8_t* out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
     int32_t produced = out ? inflate_raw(in.data, in.size, out, size) : -1;
-    file_buffer_free(&in);
+    unmap_file(&in);
     bool ok = produced >= 0 && static_cast<uint64_t>(produced) == size && write_file(out_path, out, size);
     std::free(out);
     return ok ? 0 : fail("cannot decode", path);
