@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets and runs each for a bounded time.
+# Builds the libFuzzer targets and runs each for a bounded time, as many side
+# by side as there are processors.
 #   tests/fuzz/run.sh            about 20 s per target (what the test command runs)
 #   tests/fuzz/run.sh 3600       a longer campaign: an hour per target
 # Large declared sizes are allocated as asked, so failed allocations must
@@ -7,24 +8,49 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds="${1:-20}"
+jobs="${PELKO_FUZZ_JOBS:-$(nproc)}"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 
-status=0
-for source in tests/fuzz/fuzz_*.cpp; do
-  [ -e "$source" ] || continue
-  name=$(basename "$source" .cpp)
-  corpus="tests/fuzz/corpus/${name#fuzz_}"
-  work="build/fuzz/corpus-${name#fuzz_}"
+# One target: its log and an exit status file under build/fuzz.
+run_target() {
+  local name=$1
+  local corpus="tests/fuzz/corpus/${name#fuzz_}" work="build/fuzz/corpus-${name#fuzz_}"
+  local seeds=()
   mkdir -p "$work"
-  seeds=()
   [ -d "$corpus" ] && seeds=("$corpus")
-  echo "fuzz: $name for ${seconds}s"
-  if ! ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  if ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       "build/fuzz/tests/fuzz/$name" -max_total_time="$seconds" -malloc_limit_mb=2048 -rss_limit_mb=4096 \
       -timeout=10 -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" "$work" "${seeds[@]}" \
       > "build/fuzz/$name.log" 2>&1; then
+    echo ok > "build/fuzz/$name.status"
+  else
+    echo failed > "build/fuzz/$name.status"
+  fi
+}
+
+names=()
+for source in tests/fuzz/fuzz_*.cpp; do
+  [ -e "$source" ] && names+=("$(basename "$source" .cpp)")
+done
+
+running=0
+for name in "${names[@]}"; do
+  echo "fuzz: $name for ${seconds}s"
+  rm -f "build/fuzz/$name.status"
+  run_target "$name" &
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait
+
+status=0
+for name in "${names[@]}"; do
+  if [ "$(cat "build/fuzz/$name.status" 2>/dev/null)" != ok ]; then
     echo "fuzz: $name FAILED (log: build/fuzz/$name.log)"
     tail -n 40 "build/fuzz/$name.log"
     status=1
