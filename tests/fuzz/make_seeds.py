@@ -3,15 +3,8 @@
 
     python3 tests/fuzz/make_seeds.py
 
-Raw deflate streams from zlib in each block type and strategy for the
-inflate targets, and for the one that checks inflate against the reference
-decoder also streams written bit by bit that no encoder produces (incomplete,
-over-subscribed and long codes, a code-length run past the end); small
-archives from zipfile, stored, deflated, with a directory and with data
-descriptors, for the ZIP walks; buffers around the CRC-32 block sizes;
-patches from xdelta3 and written by hand for the VCDIFF decoder and its
-differential target; messages around the SHA-256 padding boundaries. The
-output is deterministic, so running it again changes nothing.
+The output is deterministic, so running it again changes nothing; README.md
+says what each corpus holds.
 """
 import io
 import os
@@ -29,10 +22,9 @@ def raw_deflate(data, level=6, strategy=zlib.Z_DEFAULT_STRATEGY, flush_every=0):
     c = zlib.compressobj(level, zlib.DEFLATED, -15, 8, strategy)
     if not flush_every:
         return c.compress(data) + c.flush()
-    out = b""
-    for i in range(0, len(data), flush_every):
-        out += c.compress(data[i:i + flush_every]) + c.flush(zlib.Z_SYNC_FLUSH)
-    return out + c.flush()
+    pieces = [c.compress(data[i:i + flush_every]) + c.flush(zlib.Z_SYNC_FLUSH)
+              for i in range(0, len(data), flush_every)]
+    return b"".join(pieces) + c.flush()
 
 
 def inflate_seeds():
@@ -55,19 +47,15 @@ class BitWriter:
         self.out = bytearray()
         self.count = 0
 
-    def bits(self, value, n):
-        for i in range(n):
-            self.put((value >> i) & 1)
+    def bits(self, value, n, reverse=False):
+        for i in reversed(range(n)) if reverse else range(n):
+            if self.count % 8 == 0:
+                self.out.append(0)
+            self.out[-1] |= ((value >> i) & 1) << (self.count % 8)
+            self.count += 1
 
     def code(self, code, n):
-        for i in reversed(range(n)):
-            self.put((code >> i) & 1)
-
-    def put(self, bit):
-        if self.count % 8 == 0:
-            self.out.append(0)
-        self.out[-1] |= bit << (self.count % 8)
-        self.count += 1
+        self.bits(code, n, reverse=True)
 
 
 CL_ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
@@ -79,13 +67,11 @@ def walked_codes(lengths):
     codes = [None] * len(lengths)
     first = 0
     for n in range(1, 16):
-        k = 0
-        for s, length in enumerate(lengths):
-            if length == n:
-                if first + k < (1 << n):
-                    codes[s] = (first + k, n)
-                k += 1
-        first = (first + k) << 1
+        symbols = [s for s, length in enumerate(lengths) if length == n]
+        for k, s in enumerate(symbols):
+            if first + k < (1 << n):
+                codes[s] = (first + k, n)
+        first = (first + len(symbols)) << 1
     return codes
 
 
@@ -96,25 +82,19 @@ def dynamic_block(literal_lengths, distance_lengths, symbols, last_run=None):
     the last length goes as symbol 16 with those extra bits instead: a repeat
     of the length before it that runs past the end."""
     w = BitWriter()
-    w.bits(1, 1)
-    w.bits(2, 2)
-    w.bits(len(literal_lengths) - 257, 5)
-    w.bits(len(distance_lengths) - 1, 5)
-    w.bits(15, 4)
+    for value, n in ((1, 1), (2, 2), (len(literal_lengths) - 257, 5), (len(distance_lengths) - 1, 5), (15, 4)):
+        w.bits(value, n)
     cl_lengths = [5 if 10 <= s <= 15 else 4 for s in range(19)]
     for s in CL_ORDER:
         w.bits(cl_lengths[s], 3)
     cl_codes = walked_codes(cl_lengths)
     all_lengths = literal_lengths + distance_lengths
-    if last_run is not None:  # the last length sent as a repeat of the one before, running past the end
-        all_lengths = all_lengths[:-1]
-    for length in all_lengths:
+    for length in all_lengths[:-1] if last_run is not None else all_lengths:
         w.code(*cl_codes[length])
     if last_run is not None:
         w.code(*cl_codes[16])
         w.bits(last_run, 2)
-    lit = walked_codes(literal_lengths)
-    dist = walked_codes(distance_lengths)
+    lit, dist = walked_codes(literal_lengths), walked_codes(distance_lengths)
     for symbol in symbols:
         if isinstance(symbol, tuple):
             w.code(*lit[symbol[0]])
@@ -124,33 +104,30 @@ def dynamic_block(literal_lengths, distance_lengths, symbols, last_run=None):
     return bytes(w.out)
 
 
+def literal_lengths(**lengths):
+    """257 literal/length code lengths, zero but for the symbols named (one
+    character each, or 'end' for the end of block)."""
+    out = [0] * 257
+    for symbol, length in lengths.items():
+        out[256 if symbol == "end" else ord(symbol)] = length
+    return out
+
+
 def hand_built_inflate_seeds():
-    seeds = {}
-    # Incomplete: 'a' and the end of block only.
-    lengths = [0] * 257
-    lengths[ord("a")] = 1
-    lengths[256] = 2
-    seeds["incomplete"] = dynamic_block(lengths, [1], [ord("a")] * 5 + [256])
-    # Over-subscribed: 'a' and the end of block take both one-bit codes, and
-    # 'c' gets none.
-    lengths = [0] * 257
-    lengths[ord("a")] = 1
-    lengths[ord("c")] = 2
-    lengths[256] = 1
-    seeds["over-subscribed"] = dynamic_block(lengths, [1], [ord("a"), ord("a"), 256])
     # Long codes: every literal 8 or 9 bits, the end of block and a match
     # symbol 15 bits, reached through second-level tables.
-    lengths = [8] * 128 + [9] * 126 + [10, 11, 15, 15] + [0] * 28
-    lengths = lengths[:286]
-    distance_lengths = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15]
-    seeds["long-codes"] = dynamic_block(lengths, distance_lengths,
-                                        [ord("x"), ord("y"), (257, 0), (257, 1), 255, 256])
-    # A code-length repeat past the end of the lengths is cut there.
-    lengths = [0] * 257
-    lengths[ord("q")] = 1
-    lengths[256] = 1
-    seeds["repeat-past-end"] = dynamic_block(lengths, [1], [ord("q"), 256], last_run=3)
-    return seeds
+    long_lengths = ([8] * 128 + [9] * 126 + [10, 11, 15, 15] + [0] * 28)[:286]
+    return {
+        # Incomplete: 'a' and the end of block only.
+        "incomplete": dynamic_block(literal_lengths(a=1, end=2), [1], [ord("a")] * 5 + [256]),
+        # Over-subscribed: 'a' and the end of block take both one-bit codes,
+        # and 'c' gets none.
+        "over-subscribed": dynamic_block(literal_lengths(a=1, c=2, end=1), [1], [ord("a"), ord("a"), 256]),
+        "long-codes": dynamic_block(long_lengths, list(range(1, 16)) + [15],
+                                    [ord("x"), ord("y"), (257, 0), (257, 1), 255, 256]),
+        # A code-length repeat past the end of the lengths is cut there.
+        "repeat-past-end": dynamic_block(literal_lengths(q=1, end=1), [1], [ord("q"), 256], last_run=3),
+    }
 
 
 def crc32_seeds():
@@ -158,48 +135,33 @@ def crc32_seeds():
             "block-65": lcg_bytes(65, 5), "text": TEXT}
 
 
-class Unseekable(io.RawIOBase):
+class Unseekable(io.BytesIO):
     """A pipe-like sink, so zipfile writes data descriptors."""
 
-    def __init__(self):
-        self.data = b""
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.data += bytes(b)
-        return len(b)
+    def seek(self, *args):
+        raise OSError("not seekable")
 
 
-def fixed_time(name, method):
-    info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
-    info.compress_type = method
-    return info
+def zip_archive(sink, entries, comment=b""):
+    """entries: (name, method, content); every entry dated 2024-01-01."""
+    with zipfile.ZipFile(sink, "w") as z:
+        for name, method, content in entries:
+            info = zipfile.ZipInfo(name, date_time=(2024, 1, 1, 0, 0, 0))
+            info.compress_type = method
+            z.writestr(info, content)
+        z.comment = comment
+    return sink.getvalue()
 
 
 def zip_seeds():
-    seeds = {}
-    plain = io.BytesIO()
-    with zipfile.ZipFile(plain, "w") as z:
-        z.writestr(fixed_time("bin/", zipfile.ZIP_STORED), b"")
-        z.writestr(fixed_time("bin/readme.txt", zipfile.ZIP_STORED), TEXT[:100])
-        z.writestr(fixed_time("bin/game.dat", zipfile.ZIP_DEFLATED), TEXT)
-        z.writestr(fixed_time("empty.cfg", zipfile.ZIP_STORED), b"")
-    seeds["stored-and-deflated"] = plain.getvalue()
-
-    streamed = Unseekable()
-    with zipfile.ZipFile(streamed, "w") as z:
-        z.writestr(fixed_time("a/b.txt", zipfile.ZIP_DEFLATED), TEXT[:400])
-        z.writestr(fixed_time("c.txt", zipfile.ZIP_STORED), b"stored")
-    seeds["data-descriptors"] = streamed.data
-
-    commented = io.BytesIO()
-    with zipfile.ZipFile(commented, "w") as z:
-        z.writestr(fixed_time("x", zipfile.ZIP_DEFLATED), b"x" * 1000)
-        z.comment = b"a comment after the end record"
-    seeds["comment"] = commented.getvalue()
-    return seeds
+    stored, deflated = zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED
+    return {
+        "stored-and-deflated": zip_archive(io.BytesIO(), [
+            ("bin/", stored, b""), ("bin/readme.txt", stored, TEXT[:100]), ("bin/game.dat", deflated, TEXT),
+            ("empty.cfg", stored, b"")]),
+        "data-descriptors": zip_archive(Unseekable(), [("a/b.txt", deflated, TEXT[:400]), ("c.txt", stored, b"stored")]),
+        "comment": zip_archive(io.BytesIO(), [("x", deflated, b"x" * 1000)], b"a comment after the end record"),
+    }
 
 
 def lcg_bytes(n, seed):
@@ -224,13 +186,13 @@ def xdelta3(source, target, *flags):
     """A patch from xdelta3 without secondary compression; no source: the target alone."""
     with tempfile.TemporaryDirectory() as work:
         paths = {name: os.path.join(work, name) for name in ("source", "target", "patch")}
-        with open(paths["target"], "wb") as f:
-            f.write(target)
         command = ["xdelta3", "-e", "-f", "-S", "none", "-A=seed", *flags]
         if source is not None:
-            with open(paths["source"], "wb") as f:
-                f.write(source)
             command += ["-s", paths["source"]]
+        for name, data in (("source", source), ("target", target)):
+            if data is not None:
+                with open(paths[name], "wb") as f:
+                    f.write(data)
         subprocess.run(command + [paths["target"], paths["patch"]], check=True)
         with open(paths["patch"], "rb") as f:
             return f.read()
@@ -288,20 +250,13 @@ def sha256_seeds():
     return seeds
 
 
-def write(directory, seeds):
-    os.makedirs(directory, exist_ok=True)
-    for name, data in seeds.items():
-        with open(os.path.join(directory, name), "wb") as f:
-            f.write(data)
-
-
 if __name__ == "__main__":
-    write(os.path.join(HERE, "corpus", "inflate"), inflate_seeds())
-    write(os.path.join(HERE, "corpus", "inflate_zlib"), inflate_seeds())
-    write(os.path.join(HERE, "corpus", "inflate_diff"), {**inflate_seeds(), **hand_built_inflate_seeds()})
-    write(os.path.join(HERE, "corpus", "zip"), zip_seeds())
-    write(os.path.join(HERE, "corpus", "zip_diff"), zip_seeds())
-    write(os.path.join(HERE, "corpus", "crc32_diff"), crc32_seeds())
-    write(os.path.join(HERE, "corpus", "vcdiff"), vcdiff_seeds())
-    write(os.path.join(HERE, "corpus", "vcdiff_diff"), vcdiff_seeds())
-    write(os.path.join(HERE, "corpus", "sha256_diff"), sha256_seeds())
+    inflate = inflate_seeds()
+    corpora = {"inflate": inflate, "inflate_zlib": inflate, "inflate_diff": {**inflate, **hand_built_inflate_seeds()},
+               "zip": zip_seeds(), "zip_diff": zip_seeds(), "crc32_diff": crc32_seeds(), "vcdiff": vcdiff_seeds(),
+               "vcdiff_diff": vcdiff_seeds(), "sha256_diff": sha256_seeds()}
+    for corpus, seeds in corpora.items():
+        os.makedirs(os.path.join(HERE, "corpus", corpus), exist_ok=True)
+        for name, data in seeds.items():
+            with open(os.path.join(HERE, "corpus", corpus, name), "wb") as f:
+                f.write(data)

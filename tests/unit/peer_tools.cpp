@@ -4,10 +4,10 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <random>
-#include <vector>
 
 #include "support.h"
 
@@ -35,12 +35,7 @@ bool run_tool(const std::string& command, std::string* output) {
 
 std::string shell_quote(const std::string& path) {
     std::string quoted = "'";
-    for (char c : path) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -91,23 +86,19 @@ std::string mixed_content(size_t size, uint32_t seed) {
 std::string zlib_raw_deflate(const std::string& data, int level, int strategy, size_t flush_every) {
     z_stream z = {};
     EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
-    const Bytef* in = reinterpret_cast<const Bytef*>(data.data());
     std::string out;
-    std::vector<Bytef> chunk(1 << 16);
-    size_t fed = 0;
-    for (;;) {
-        size_t piece = data.size() - fed;
-        if (flush_every && piece > flush_every) piece = flush_every;
+    for (size_t fed = 0, piece;; fed += piece) {
+        piece = flush_every ? std::min(flush_every, data.size() - fed) : data.size() - fed;
         bool last = fed + piece == data.size();
-        z.next_in = const_cast<Bytef*>(in + fed);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data())) + fed;
         z.avail_in = static_cast<uInt>(piece);
-        fed += piece;
         int result;
         do {
-            z.next_out = chunk.data();
-            z.avail_out = static_cast<uInt>(chunk.size());
+            Bytef chunk[1 << 16];
+            z.next_out = chunk;
+            z.avail_out = sizeof chunk;
             result = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-            out.append(reinterpret_cast<const char*>(chunk.data()), chunk.size() - z.avail_out);
+            out.append(reinterpret_cast<const char*>(chunk), sizeof chunk - z.avail_out);
         } while (z.avail_out == 0 || (last && result != Z_STREAM_END));
         if (last) break;
     }

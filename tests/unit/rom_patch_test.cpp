@@ -1,10 +1,9 @@
-// The embedded ROM patch: the stand-in asset's layout, what it does with
-// sources of each length, that it never makes the output grow for the
-// expected source, and that the committed file rebuilds from its generator.
+// The embedded ROM patch: the stand-in asset's layout, what it makes of
+// sources of each length, and that the committed file rebuilds from its
+// generator.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "build_config.h"
 #include "codecs/rom_patch.h"
@@ -19,68 +18,29 @@ constexpr size_t kFirstWindowSourceEnd = 19116216;
 
 const std::string kAssets = std::string(PELKO_SOURCE_DIR) + "/assets";
 
-Bytes embedded() { return Bytes(rom_patch, rom_patch + rom_patch_length); }
-
-// The synthetic dump and its target are made once per process (tests run in
-// separate processes under ctest, so once per test there).
 class StandinRomPatch : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        dump_ = new Bytes(standin_dump());
-        target_ = new Bytes(standin_target(*dump_));
-    }
-    static void TearDownTestSuite() {
-        delete dump_;
-        delete target_;
-    }
     void SetUp() override {
         // A build that embeds another patch (a release with the real one)
         // cannot be tested against the synthetic dump.
-        if (embedded() != read_bytes(kAssets + "/rom_patch.vcdiff"))
-            GTEST_SKIP() << "PELKO_ROM_PATCH is not the stand-in";
+        if (patch != read_bytes(kAssets + "/rom_patch.vcdiff")) GTEST_SKIP() << "PELKO_ROM_PATCH is not the stand-in";
     }
 
-    const Bytes& dump() { return *dump_; }
-    const Bytes& target() { return *target_; }
-
-    // vcdiff_apply_embedded on an exactly-sized copy of the first length
-    // bytes of source.
-    static Bytes apply_embedded(const Bytes& source, size_t length, bool* ok) {
-        Bytes exact(source.begin(), source.begin() + length);
-        size_t out_length = 77;
-        uint8_t* out = vcdiff_apply_embedded(exact.data(), exact.size(), &out_length);
-        *ok = out != nullptr;
-        if (!out) {
-            EXPECT_EQ(out_length, 77u) << "a failed call changed the output length";
-            return {};
-        }
-        Bytes result(out, out + out_length);
-        std::free(out);
-        return result;
-    }
-
+    const Bytes patch = Bytes(rom_patch, rom_patch + rom_patch_length);
     TempDir tmp;
-
-private:
-    static Bytes* dump_;
-    static Bytes* target_;
 };
-Bytes* StandinRomPatch::dump_;
-Bytes* StandinRomPatch::target_;
 
 TEST_F(StandinRomPatch, HasTheWindowLayoutOfTheRealPatch) {
-    PatchLayout layout = read_layout(embedded());
+    PatchLayout layout = read_layout(patch);
     ASSERT_TRUE(layout.complete);
-    EXPECT_EQ(Bytes(rom_patch, rom_patch + 4), Bytes({0xD6, 0xC3, 0xC4, 0x00}));
+    EXPECT_EQ(Bytes(patch.begin(), patch.begin() + 4), Bytes({0xD6, 0xC3, 0xC4, 0x00}));
     EXPECT_EQ(layout.header_indicator, 0x04);
     EXPECT_EQ(layout.application_header.size(), 27u);
     ASSERT_EQ(layout.windows.size(), 3u);
     EXPECT_EQ(layout.windows[0].offset, 33u);
 
-    struct Expected {
-        uint64_t segment_position, segment_size, target_length;
-    };
-    const Expected expected[] = {
+    const uint64_t expected[3][3] = {
+        // segment position, segment size, target length
         {0, 19116216, 8388608},
         {8388016, 8388608, 8388608},
         {16776624, 6511480, 6511480},
@@ -90,9 +50,9 @@ TEST_F(StandinRomPatch, HasTheWindowLayoutOfTheRealPatch) {
         const WindowHeader& w = layout.windows[i];
         EXPECT_EQ(w.indicator, 0x05);
         EXPECT_EQ(w.delta_indicator, 0);
-        EXPECT_EQ(w.segment_position, expected[i].segment_position);
-        EXPECT_EQ(w.segment_size, expected[i].segment_size);
-        EXPECT_EQ(w.target_length, expected[i].target_length);
+        EXPECT_EQ(w.segment_position, expected[i][0]);
+        EXPECT_EQ(w.segment_size, expected[i][1]);
+        EXPECT_EQ(w.target_length, expected[i][2]);
     }
     // The middle window is a single copy of its whole segment: no data, one
     // instruction with its size, one address.
@@ -101,74 +61,48 @@ TEST_F(StandinRomPatch, HasTheWindowLayoutOfTheRealPatch) {
     EXPECT_EQ(layout.windows.back().end, rom_patch_length);
 }
 
-TEST_F(StandinRomPatch, TheSupportedDumpBecomesThePlayableRomWithTheExpectedDigest) {
-    ASSERT_EQ(dump().size(), kStandinDumpLength);
-    EXPECT_EQ(dump()[0x15C], 0x56);
-    EXPECT_EQ(dump()[0x15D], 0xCF);
-    bool ok;
-    Bytes out = apply_embedded(dump(), dump().size(), &ok);
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(out.size(), kStandinTargetLength);
-    EXPECT_TRUE(out == target());
-    EXPECT_EQ(sha256_hex(tmp, out.data(), out.size()), PELKO_ROM_SHA256);
-}
+// The expected dump, and anything as long or longer, gives a target of the
+// expected length without growing the output; a shorter source fails in the
+// first window that reads past it.
+TEST_F(StandinRomPatch, EverySourceLongEnoughGivesTheTargetLengthAndAShorterOneFailsInTheWindowItLacks) {
+    const Bytes dump = standin_dump();
+    ASSERT_EQ(dump.size(), kStandinDumpLength);
+    EXPECT_EQ(dump[0x15C], 0x56);
+    EXPECT_EQ(dump[0x15D], 0xCF);
+    // Both decoders, and vcdiff_apply_embedded alike.
+    auto apply = [&](const Bytes& source, uint32_t windows) {
+        SCOPED_TRACE(std::to_string(source.size()) + " bytes");
+        Applied a = decode(patch, source);
+        EXPECT_EQ(a.ok, windows == 3);
+        EXPECT_EQ(a.stats.windows, windows);
+        size_t length = 77;
+        uint8_t* out = vcdiff_apply_embedded(source.data(), source.size(), &length);
+        EXPECT_TRUE(out ? a.out == Bytes(out, out + length) : length == 77u);
+        std::free(out);
+        return a;
+    };
 
-TEST_F(StandinRomPatch, BytesBeyondTheExpectedLengthChangeNothing) {
-    Bytes longer = dump();
-    longer.insert(longer.end(), 5000, 0xA7);
-    bool ok;
-    Bytes out = apply_embedded(longer, longer.size(), &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(out == target());
-}
+    Applied expected = apply(dump, 3);
+    EXPECT_EQ(expected.stats.growths, 0u);
+    EXPECT_EQ(expected.stats.initial_capacity, kStandinDumpLength + rom_patch_length + 4096);
+    ASSERT_EQ(expected.out.size(), kStandinTargetLength);
+    EXPECT_TRUE(expected.out == standin_target(dump));
+    write_file(tmp.at("patched.nds"), std::string(expected.out.begin(), expected.out.end()));
+    std::string digest;
+    ASSERT_TRUE(run_tool("sha256sum " + shell_quote(tmp.at("patched.nds")), &digest));
+    EXPECT_EQ(digest.substr(0, 64), PELKO_ROM_SHA256);
 
-TEST_F(StandinRomPatch, ASourceTooShortForTheFirstWindowFailsThere) {
-    for (size_t length : {size_t{0}, size_t{512}, kFirstWindowSourceEnd - 1}) {
-        SCOPED_TRACE(length);
-        bool ok;
-        apply_embedded(dump(), length, &ok);
-        EXPECT_FALSE(ok);
-        Bytes exact(dump().begin(), dump().begin() + length);
-        size_t out_length = 0;
-        vcdiff_stats stats{};
-        EXPECT_EQ(vcdiff_apply(rom_patch, rom_patch_length, exact.data(), exact.size(), &out_length, &stats), nullptr);
-        EXPECT_EQ(stats.windows, 0u);
-    }
-}
+    Bytes longer = dump;
+    longer.resize(dump.size() + 5000, 0xA7);
+    EXPECT_TRUE(apply(longer, 3).out == expected.out);
+    Applied other = apply(Bytes(kStandinDumpLength, 0), 3);
+    EXPECT_EQ(other.out.size(), kStandinTargetLength);
+    EXPECT_FALSE(other.out == expected.out);
 
-TEST_F(StandinRomPatch, ASourceLongEnoughForTheFirstWindowsButNotTheLastFailsInTheThird) {
-    for (size_t length : {kFirstWindowSourceEnd, kStandinDumpLength - 1}) {
-        SCOPED_TRACE(length);
-        bool ok;
-        apply_embedded(dump(), length, &ok);
-        EXPECT_FALSE(ok);
-        Bytes exact(dump().begin(), dump().begin() + length);
-        size_t out_length = 0;
-        vcdiff_stats stats{};
-        EXPECT_EQ(vcdiff_apply(rom_patch, rom_patch_length, exact.data(), exact.size(), &out_length, &stats), nullptr);
-        EXPECT_EQ(stats.windows, 2u);
-    }
-}
-
-TEST_F(StandinRomPatch, AnotherSourceOfTheRightLengthStillGivesATargetOfTheRightLength) {
-    Bytes zeros(kStandinDumpLength, 0);
-    bool ok;
-    Bytes out = apply_embedded(zeros, zeros.size(), &ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(out.size(), kStandinTargetLength);
-    EXPECT_FALSE(out == target());
-}
-
-TEST_F(StandinRomPatch, TheOutputNeverGrowsForASourceOfTheExpectedLength) {
-    size_t out_length = 0;
-    vcdiff_stats stats{};
-    uint8_t* out = vcdiff_apply(rom_patch, rom_patch_length, dump().data(), dump().size(), &out_length, &stats);
-    ASSERT_NE(out, nullptr);
-    std::free(out);
-    EXPECT_EQ(out_length, kStandinTargetLength);
-    EXPECT_EQ(stats.windows, 3u);
-    EXPECT_EQ(stats.growths, 0u);
-    EXPECT_EQ(stats.initial_capacity, kStandinDumpLength + rom_patch_length + 4096);
+    for (size_t length : {size_t{0}, size_t{512}, kFirstWindowSourceEnd - 1})
+        apply(Bytes(dump.begin(), dump.begin() + static_cast<long>(length)), 0);
+    for (size_t length : {kFirstWindowSourceEnd, kStandinDumpLength - 1})
+        apply(Bytes(dump.begin(), dump.begin() + static_cast<long>(length)), 2);
 }
 
 // make_rom_patch.sh with the generator built here and Debian's xdelta3 must

@@ -3,27 +3,34 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "peer_tools.h"
+#include "tests/reference/vcdiff_ref.h"
 
 Applied decode(const Bytes& patch, const Bytes& source) {
     Bytes exact_patch(patch);
     Bytes exact_source(source);
     const size_t untouched = 0xA5A5A5A5u;
-    size_t length = untouched;
-    Applied result{};
-    uint8_t* out = vcdiff_apply(exact_patch.data(), exact_patch.size(), exact_source.data(), exact_source.size(),
-                                &length, &result.stats);
-    result.ok = out != nullptr;
-    if (out) {
-        result.out.assign(out, out + length);
+    Applied result[2] = {};
+    for (int reference = 0; reference < 2; ++reference) {
+        auto apply = reference ? vcdiff_ref_apply : vcdiff_apply;
+        size_t length = untouched;
+        uint8_t* out = apply(exact_patch.data(), exact_patch.size(), exact_source.data(), exact_source.size(),
+                             &length, &result[reference].stats);
+        result[reference].ok = out != nullptr;
+        EXPECT_TRUE(out || length == untouched) << "a failed call changed the output length";
+        if (out) result[reference].out.assign(out, out + length);
         std::free(out);
-    } else {
-        EXPECT_EQ(length, untouched) << "a failed call changed the output length";
     }
-    return result;
+    const Applied& fast = result[0];
+    const Applied& reference = result[1];
+    EXPECT_EQ(fast.ok, reference.ok) << "the reference decoder gives another result";
+    EXPECT_TRUE(fast.out == reference.out) << "the reference decoder gives other bytes";
+    EXPECT_EQ(fast.stats.windows, reference.stats.windows);
+    EXPECT_EQ(fast.stats.growths, reference.stats.growths);
+    EXPECT_EQ(fast.stats.initial_capacity, reference.stats.initial_capacity);
+    EXPECT_EQ(fast.stats.final_capacity, reference.stats.final_capacity);
+    return fast;
 }
 
 void put_varint(Bytes& out, uint64_t value) {
@@ -48,107 +55,67 @@ Bytes build_patch(const std::vector<WindowPlan>& windows) {
         Bytes delta;
         put_varint(delta, w.target_length);
         delta.push_back(w.delta_indicator);
-        put_varint(delta, w.data.size());
-        put_varint(delta, w.instructions.size());
-        put_varint(delta, w.addresses.size());
+        for (const Bytes* section : {&w.data, &w.instructions, &w.addresses}) put_varint(delta, section->size());
         if (w.indicator & 0x04) delta.insert(delta.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-        delta.insert(delta.end(), w.data.begin(), w.data.end());
-        delta.insert(delta.end(), w.instructions.begin(), w.instructions.end());
-        delta.insert(delta.end(), w.addresses.begin(), w.addresses.end());
+        for (const Bytes* section : {&w.data, &w.instructions, &w.addresses})
+            delta.insert(delta.end(), section->begin(), section->end());
         put_varint(patch, delta.size());
         patch.insert(patch.end(), delta.begin(), delta.end());
     }
     return patch;
 }
 
-namespace {
-
-struct Reader {
-    const Bytes& bytes;
-    size_t at;
-    bool bad = false;
-    uint8_t byte() {
-        if (at >= bytes.size()) {
-            bad = true;
-            return 0;
-        }
-        return bytes[at++];
-    }
-    uint64_t varint() {
-        uint64_t value = 0;
-        for (int i = 0; i < 10; ++i) {
-            uint8_t b = byte();
-            value = (value << 7) | (b & 0x7F);
-            if (!(b & 0x80)) return value;
-        }
-        bad = true;
-        return 0;
-    }
-};
-
-}  // namespace
-
 PatchLayout read_layout(const Bytes& patch) {
     PatchLayout layout{};
-    Reader r{patch, 4};
-    layout.header_indicator = r.byte();
-    uint64_t note = r.varint();
-    if (r.bad || note > patch.size() - r.at) return layout;
-    layout.application_header.assign(patch.begin() + r.at, patch.begin() + r.at + note);
-    r.at += note;
-    while (r.at < patch.size()) {
+    vcdiff_cursor c{patch.data(), 4, patch.size(), false};
+    auto byte = [&c]() -> uint8_t {
+        if (c.position < c.length) return c.bytes[c.position++];
+        c.error = true;
+        return 0;
+    };
+    auto varint = [&c] { return vcdiff_ref_read_varint(&c); };
+    layout.header_indicator = byte();
+    uint64_t note = varint();
+    if (c.error || note > patch.size() - c.position) return layout;
+    layout.application_header.assign(patch.begin() + c.position, patch.begin() + c.position + note);
+    c.position += note;
+    while (c.position < patch.size()) {
         WindowHeader w{};
-        w.offset = r.at;
-        w.indicator = r.byte();
+        w.offset = c.position;
+        w.indicator = byte();
         if (w.indicator & 0x03) {
-            w.segment_size = r.varint();
-            w.segment_position = r.varint();
+            w.segment_size = varint();
+            w.segment_position = varint();
         }
-        r.varint();
-        w.target_length = r.varint();
-        w.delta_indicator = r.byte();
-        w.data_length = r.varint();
-        w.instructions_length = r.varint();
-        w.addresses_length = r.varint();
-        if (w.indicator & 0x04) r.at += 4;
-        w.end = r.at + w.data_length + w.instructions_length + w.addresses_length;
-        if (r.bad || w.end > patch.size()) return layout;
+        varint();  // the delta encoding length
+        w.target_length = varint();
+        w.delta_indicator = byte();
+        w.data_length = varint();
+        w.instructions_length = varint();
+        w.addresses_length = varint();
+        size_t sections = c.position + (w.indicator & 0x04 ? 4 : 0);
+        w.end = sections + w.data_length + w.instructions_length + w.addresses_length;
+        if (c.error || w.end > patch.size() || w.end < sections) return layout;
         layout.windows.push_back(w);
-        r.at = w.end;
+        c.position = w.end;
     }
     layout.complete = true;
     return layout;
 }
 
 Bytes read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write_bytes(const std::string& path, const uint8_t* bytes, size_t length) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(length));
+    std::string bytes = read_file(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags) {
-    std::string source_path = dir.at("xd-source");
-    std::string target_path = dir.at("xd-target");
-    std::string patch_path = dir.at("xd-patch");
-    write_bytes(target_path, target.data(), target.size());
+    write_file(dir.at("xd-target"), std::string(target.begin(), target.end()));
     std::string command = shell_quote(XDELTA3_PATH) + " -e -f -S none -A=unit-test " + flags;
     if (source) {
-        write_bytes(source_path, source->data(), source->size());
-        command += " -s " + shell_quote(source_path);
+        write_file(dir.at("xd-source"), std::string(source->begin(), source->end()));
+        command += " -s " + shell_quote(dir.at("xd-source"));
     }
-    command += " " + shell_quote(target_path) + " " + shell_quote(patch_path);
+    command += " " + shell_quote(dir.at("xd-target")) + " " + shell_quote(dir.at("xd-patch"));
     if (!run_tool(command)) return {};
-    return read_bytes(patch_path);
-}
-
-std::string sha256_hex(const TempDir& dir, const uint8_t* bytes, size_t length) {
-    std::string path = dir.at("digest-input");
-    write_bytes(path, bytes, length);
-    std::string output;
-    if (!run_tool("sha256sum " + shell_quote(path), &output)) return "";
-    return output.substr(0, 64);
+    return read_bytes(dir.at("xd-patch"));
 }

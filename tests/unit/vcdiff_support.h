@@ -1,5 +1,6 @@
-// Helpers for the VCDIFF tests: running the decoder on exactly-sized copies,
-// writing patches by hand, encoding with xdelta3, and reading window headers.
+// Helpers for the VCDIFF tests: running both decoders on exactly-sized
+// copies, writing patches by hand, encoding with xdelta3, and reading window
+// headers.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,11 @@ struct Applied {
 };
 
 // vcdiff_apply on copies of patch and source in heap blocks of exactly their
-// sizes, so that AddressSanitizer reports any read past either. Also checks
-// that a failure leaves the caller's output length alone.
+// sizes, so that AddressSanitizer reports any read past either; a failure
+// must leave the caller's output length alone. The first, byte-at-a-time
+// decoder (tests/reference) runs on the same copies and must give the same
+// result, bytes and record of windows and allocations. Returns what
+// vcdiff_apply gave.
 Applied decode(const Bytes& patch, const Bytes& source);
 
 // A window written by hand. Section bytes go in as given; the checksum field,
@@ -39,7 +43,8 @@ void put_varint(Bytes& out, uint64_t value);
 // A file header with a short application header, then the windows.
 Bytes build_patch(const std::vector<WindowPlan>& windows);
 
-// One window header as found in a patch, read independently of the decoder.
+// One window header as found in a patch, read with the reference decoder's
+// integer reader rather than the decoder under test.
 struct WindowHeader {
     size_t offset;
     uint8_t indicator;
@@ -65,8 +70,4 @@ PatchLayout read_layout(const Bytes& patch);
 // copies only from the target itself. A failed run is a test failure.
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags = "");
 
-// Lowercase hex SHA-256 of a buffer, by sha256sum.
-std::string sha256_hex(const TempDir& dir, const uint8_t* bytes, size_t length);
-
 Bytes read_bytes(const std::string& path);
-void write_bytes(const std::string& path, const uint8_t* bytes, size_t length);

@@ -1,26 +1,28 @@
-// The VCDIFF decoder on patches from Debian's xdelta3 and on patches written
-// by hand: the default code table, the address caches, source and target
-// segments, output growth, and every malformed input failing cleanly.
+// The VCDIFF decoder on patches from Debian's xdelta3, on patches written by
+// hand and on damaged ones. decode() runs the first, byte-at-a-time decoder
+// (tests/reference) beside it, so every case is also a differential one: the
+// block copies must give the same result, bytes and allocations.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <optional>
 #include <random>
 #include <set>
 
 #include "codecs/vcdiff.h"
+#include "peer_tools.h"
 #include "vcdiff_support.h"
 
 namespace {
 
-Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // Code table indexes from RFC 3284 section 5.6 (the ones that carry their
 // size in the instructions section).
 constexpr uint8_t kRun = 0;
 constexpr uint8_t kAdd = 1;
 constexpr uint8_t copy_op(int mode) { return static_cast<uint8_t>(19 + 16 * mode); }
-constexpr uint8_t kSelf = 0, kHere = 1, kNear0 = 2, kNear1 = 3, kSame0 = 6, kSame1 = 7;
+constexpr int kSelf = 0, kHere = 1, kNear0 = 2, kNear1 = 3, kSame0 = 6, kSame1 = 7;
 
 Bytes varint(uint64_t value) {
     Bytes out;
@@ -34,57 +36,341 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+const Bytes kMagic = {0xD6, 0xC3, 0xC4, 0x00, 0x04};
+const Bytes kElevenByteZero = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
 const Bytes kAlphabet = text("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
 
-WindowPlan source_window(uint64_t target_length = 64) {
-    WindowPlan w;
-    w.indicator = 0x01;
-    w.segment_size = kAlphabet.size();
-    w.target_length = target_length;
-    return w;
+// A window declaring 64 bytes of target, with a segment unless indicator is 0.
+WindowPlan segment(uint8_t indicator, uint64_t size, uint64_t position, Bytes instructions, Bytes addresses = {},
+                   Bytes data = {}) {
+    return {indicator, size, position, 64, 0, std::move(data), std::move(instructions), std::move(addresses)};
+}
+WindowPlan over_alphabet(Bytes data, Bytes instructions, Bytes addresses = {}) {
+    return segment(0x01, kAlphabet.size(), 0, std::move(instructions), std::move(addresses), std::move(data));
+}
+WindowPlan own(Bytes data, Bytes instructions, Bytes addresses = {}) {
+    return segment(0, 0, 0, std::move(instructions), std::move(addresses), std::move(data));
 }
 
-// ---------------------------------------------------------------------------
-// Integers
+// A patch, what it decodes to (nothing: it must fail), and its source.
+struct Case {
+    const char* what;
+    Bytes patch;
+    std::optional<std::string> expected;
+    Bytes source = kAlphabet;
+};
+constexpr std::nullopt_t kFails = std::nullopt;
 
-uint64_t read_one(const Bytes& bytes, vcdiff_cursor* cursor) {
-    *cursor = {bytes.data(), 0, bytes.size(), false};
-    return vcdiff_read_varint(cursor);
+void expect_cases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Applied a = decode(c.patch, c.source);
+        EXPECT_EQ(a.ok, c.expected.has_value());
+        EXPECT_EQ(text_of(a.out), c.expected.value_or(""));
+    }
 }
 
-TEST(VcdiffInteger, ReadsBase128MostSignificantGroupFirst) {
-    vcdiff_cursor c;
-    EXPECT_EQ(read_one({0x00}, &c), 0u);
-    EXPECT_EQ(read_one({0x7F}, &c), 127u);
-    EXPECT_EQ(read_one({0x81, 0x00}, &c), 128u);
-    EXPECT_EQ(read_one({0x81, 0x80, 0x00}, &c), 16384u);
-    EXPECT_EQ(read_one({0xBA, 0xEF, 0x9A, 0x15}, &c), 123456789u);
-    EXPECT_EQ(c.position, 4u);
-    EXPECT_FALSE(c.error);
-}
-
-TEST(VcdiffInteger, TenBytesAreTheLongestAccepted) {
-    vcdiff_cursor c;
-    Bytes ten = {0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F};
-    EXPECT_EQ(read_one(ten, &c), UINT64_MAX);
-    EXPECT_FALSE(c.error);
-    Bytes eleven = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01};
-    EXPECT_EQ(read_one(eleven, &c), 0u);
-    EXPECT_TRUE(c.error);
-}
-
-TEST(VcdiffInteger, RunningPastTheEndSetsTheErrorAndEveryLaterReadGivesZero) {
+TEST(VcdiffInteger, ReadsBase128MostSignificantGroupFirstInAtMostTenBytes) {
+    struct Row {
+        Bytes bytes;
+        uint64_t value;
+        bool error;
+    };
+    const Row rows[] = {
+        {{0x00}, 0, false},
+        {{0x7F}, 127, false},
+        {{0x81, 0x00}, 128, false},
+        {{0x81, 0x80, 0x00}, 16384, false},
+        {{0xBA, 0xEF, 0x9A, 0x15}, 123456789, false},
+        {{0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, UINT64_MAX, false},
+        {kElevenByteZero, 0, true},
+        {{0x83}, 0, true},
+        {{}, 0, true},
+    };
+    for (const Row& r : rows) {
+        vcdiff_cursor c{r.bytes.data(), 0, r.bytes.size(), false};
+        EXPECT_EQ(vcdiff_read_varint(&c), r.value);
+        EXPECT_EQ(c.error, r.error) << r.value;
+        if (!r.error) {
+            EXPECT_EQ(c.position, r.bytes.size());
+        }
+    }
+    // After an error every read gives 0, even over valid bytes.
     Bytes bytes = {0x05, 0x83};
     vcdiff_cursor c{bytes.data(), 0, bytes.size(), false};
     EXPECT_EQ(vcdiff_read_varint(&c), 5u);
     EXPECT_EQ(vcdiff_read_varint(&c), 0u);
-    EXPECT_TRUE(c.error);
-    c.position = 0;  // valid bytes again, but the flag sticks
+    c.position = 0;
     EXPECT_EQ(vcdiff_read_varint(&c), 0u);
     EXPECT_TRUE(c.error);
-    vcdiff_cursor empty{bytes.data(), 0, 0, false};
-    EXPECT_EQ(vcdiff_read_varint(&empty), 0u);
-    EXPECT_TRUE(empty.error);
+}
+
+TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
+    // Data bytes are lower case, source bytes upper case and digits. Near and
+    // same caches are empty at the start of the window, so every cached
+    // address is 0 plus what the addresses section adds.
+    auto entry = [](uint8_t opcode, Bytes addresses) {
+        return build_patch({over_alphabet(text("abcdefghijklmnopq"), {opcode}, addresses)});
+    };
+    expect_cases({
+        {"ADD 1", entry(2, {}), "a"},
+        {"ADD 17", entry(18, {}), "abcdefghijklmnopq"},
+        {"COPY 4 self", entry(20, {2}), "CDEF"},
+        {"COPY 5 self", entry(21, {2}), "CDEFG"},
+        {"COPY 18 self", entry(34, {0}), "ABCDEFGHIJKLMNOPQR"},
+        {"COPY 4 here", entry(36, {36 - 10}), "KLMN"},
+        {"COPY 4 near 0", entry(52, {3}), "DEFG"},
+        {"COPY 18 same 2", entry(162, {0x99}), "ABCDEFGHIJKLMNOPQR"},
+        {"ADD 1, COPY 4 self", entry(163, {1}), "aBCDE"},
+        {"ADD 1, COPY 5 self", entry(164, {1}), "aBCDEF"},
+        {"ADD 2, COPY 4 self", entry(166, {1}), "abBCDE"},
+        {"ADD 1, COPY 4 here", entry(175, {37 - 30}), "a4567"},
+        {"ADD 4, COPY 6 near 3", entry(234, {5}), "abcdFGHIJK"},
+        {"ADD 1, COPY 4 same 0", entry(235, {0x00}), "aABCD"},
+        {"ADD 4, COPY 4 same 2", entry(246, {0xFF}), "abcdABCD"},
+        {"COPY 4 self, ADD 1", entry(247, {9}), "JKLMa"},
+        {"COPY 4 same 2, ADD 1", entry(255, {0x80}), "ABCDa"},
+    });
+}
+
+TEST(VcdiffAddressCache, EachModeFindsItsAddressAndBothCachesStartEmptyInEveryWindow) {
+    Bytes letters(1000);
+    for (size_t i = 0; i < letters.size(); ++i) letters[i] = static_cast<uint8_t>('A' + i % 26);
+    Bytes near_turns;
+    for (int i = 0; i < 5; ++i) near_turns.insert(near_turns.end(), {copy_op(kSelf), 1});
+    near_turns.insert(near_turns.end(), {copy_op(kNear1), 1, copy_op(kNear0), 1});
+    expect_cases({
+        // Addresses 1, 2, 3, 4 fill the four near slots and 20 goes back to
+        // slot 0; slot 1 still holds 2, slot 0 holds 20, plus 1.
+        {"near slots fill in turn", build_patch({over_alphabet({}, near_turns, {1, 2, 3, 4, 20, 0, 1})}), "BCDEUCV"},
+        // 200 lands in same entry 200 (block 0, byte 0xC8), 300 in entry 300
+        // (block 1, byte 44). As an integer 0xC8 would swallow the byte after it.
+        {"same modes take one raw byte",
+         build_patch({segment(0x01, 1000, 0,
+                              {copy_op(kSelf), 2, copy_op(kSelf), 2, copy_op(kSame0), 2, copy_op(kSame1), 2},
+                              cat({varint(200), varint(300), {0xC8, 44}}))}),
+         "STOPSTOP", letters},
+        // The first window leaves 7 in near slot 0 and in same entry 7.
+        {"caches start empty in every window",
+         build_patch({over_alphabet({}, {copy_op(kSelf), 1}, {7}),
+                      over_alphabet({}, {copy_op(kNear0), 1, copy_op(kSame0), 1}, {1, 7})}),
+         "HBA"},
+        // here = 36 (segment) + 2 (this window) = 38; 38 - 38 = address 0.
+        {"here counts the segment and only this window's output",
+         build_patch({own(text("vwxyz"), {kAdd, 5}),
+                      over_alphabet(text("ab"), {kAdd, 2, copy_op(kHere), 3}, varint(38))}),
+         "vwxyzabABC"},
+    });
+}
+
+TEST(VcdiffSegments, CopiesReadTheSegmentThenThisWindowsOwnOutput) {
+    auto from_source = [](uint64_t size, uint64_t position) {
+        return build_patch({segment(0x01, size, position, {copy_op(kSelf), 1}, varint(size - 1))});
+    };
+    const WindowPlan hello = own(text("hello world"), {kAdd, 11});
+    auto from_target = [&](uint64_t size, uint64_t position, Bytes instructions, Bytes addresses) {
+        return build_patch({hello, segment(0x02, size, position, instructions, addresses)});
+    };
+    WindowPlan grown = segment(0x02, 11, 0, {copy_op(kSelf), 11}, {0});
+    grown.target_length = 1 << 20;  // more than the first allocation
+    expect_cases({
+        {"a copy past the segment repeats this window's output",
+         build_patch({own(text("ab"), {kAdd, 2, copy_op(kSelf), 9}, {0})}), "abababababa"},
+        {"a target segment is output of earlier windows",
+         from_target(5, 6, {copy_op(kSelf), 5, copy_op(kSelf), 5}, {0, 5}), "hello worldworldworld"},
+        {"a target segment is read where the output lives after it grew", build_patch({hello, grown}),
+         "hello worldhello world"},
+        {"a copy past a target segment runs on into this window's output",
+         from_target(5, 6, {copy_op(kSelf), 8}, {0}), "hello worldworldwor"},
+        {"with both segment bits the source is used",
+         build_patch({own(text("xyz"), {kAdd, 3}), segment(0x03, 3, 0, {copy_op(kSelf), 3}, {0})}),
+         "xyzABC"},
+        {"a source segment may end at the end of the source", from_source(6, 30), "9"},
+        {"but not one byte beyond", from_source(6, 31), kFails},
+        {"nor be longer than the source", from_source(37, 0), kFails},
+        {"a size that would wrap", from_source(UINT64_MAX, 1), kFails},
+        {"a position that would wrap", from_source(1, UINT64_MAX), kFails},
+        {"a target segment may end at the end of the output", from_target(2, 9, {copy_op(kSelf), 1}, {1}),
+         "hello worldd"},
+        {"but not one byte beyond", from_target(2, 10, {copy_op(kSelf), 1}, {1}), kFails},
+        {"a target size that would wrap", from_target(UINT64_MAX, 1, {copy_op(kSelf), 1}, {0}), kFails},
+    });
+}
+
+TEST(VcdiffFrame, HeadersChecksumsAndSectionsAreReadAsTheDialectSays) {
+    const Bytes ten_byte_zero(kElevenByteZero.begin() + 1, kElevenByteZero.end());
+    WindowPlan checked = over_alphabet({}, {copy_op(kSelf), 3}, {0});
+    checked.indicator = 0x05;  // build_patch writes DE AD BE EF in the checksum field
+    expect_cases({
+        {"a header without windows", build_patch({}), ""},
+        {"an application header ending at the end of the patch", cat({kMagic, {3, 'a', 'b', 'c'}}), ""},
+        {"the checksum field is skipped, not checked", build_patch({checked}), "ABC"},
+        {"the declared target length and leftover section bytes are not enforced",
+         build_patch({over_alphabet(text("abcdef"), {kAdd, 2, copy_op(kSelf), 1}, {0, 9, 9, 9})}), "abA"},
+        {"a ten-byte integer", build_patch({over_alphabet({}, cat({{copy_op(kSelf)}, ten_byte_zero}), {0})}), ""},
+        {"sizes and addresses are cut to 32 bits",
+         build_patch({over_alphabet(text("xy"), cat({{kAdd}, varint((1ull << 32) + 2), {copy_op(kSelf)},
+                                                     varint((1ull << 32) + 3)}),
+                                    varint((1ull << 32) + 1))}),
+         "xyBCD"},
+    });
+}
+
+TEST(VcdiffMalformed, EveryFieldOutOfBoundsFailsThePatchWhileItsLimitStillDecodes) {
+    auto with_delta = [](uint8_t delta) {
+        WindowPlan w = over_alphabet({}, {copy_op(kSelf), 1}, {0});
+        w.delta_indicator = delta;
+        return build_patch({w});
+    };
+    auto cut_short = [](Bytes patch) {
+        patch.pop_back();
+        return patch;
+    };
+    WindowPlan checked_empty = own({}, {});
+    checked_empty.indicator = 0x04;
+    auto abc = [](Bytes instructions, Bytes addresses = {}) {
+        return build_patch({over_alphabet(text("abc"), instructions, addresses)});
+    };
+    expect_cases({
+        {"an application header running past the patch", cat({kMagic, {4, 'a', 'b', 'c'}}), kFails},
+        {"an application header of any length", cat({kMagic, varint(UINT64_MAX), {'a'}}), kFails},
+        {"an 11-byte integer in the file header", cat({kMagic, kElevenByteZero}), kFails},
+        {"an 11-byte segment size",
+         cat({kMagic, {0x00, 0x01}, kElevenByteZero, {0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}}),
+         kFails},
+        {"an 11-byte instruction size", abc(cat({{copy_op(kSelf)}, kElevenByteZero}), {0}), kFails},
+        {"an 11-byte address", abc({copy_op(kSelf), 1}, kElevenByteZero), kFails},
+        {"a secondary compressor", with_delta(0x01), kFails},
+        {"any delta indicator bit", with_delta(0x80), kFails},
+        {"ADD of the whole data section", abc({kAdd, 3}), "abc"},
+        {"ADD past the data section", abc({kAdd, 4}), kFails},
+        {"two ADDs past it", abc({kAdd, 2, kAdd, 2}), kFails},
+        {"RUN of the last data byte", abc({kAdd, 2, kRun, 5}), "abccccc"},
+        {"RUN without a data byte", abc({kAdd, 3, kRun, 5}), kFails},
+        // Address 36 is the first byte this window produced, 38 the next to come.
+        {"COPY of this window's first byte", abc({kAdd, 2, copy_op(kSelf), 2}, {36}), "abab"},
+        {"COPY of its last byte", abc({kAdd, 2, copy_op(kSelf), 2}, {37}), "abbb"},
+        {"COPY of a byte not yet produced", abc({kAdd, 2, copy_op(kSelf), 2}, {38}), kFails},
+        {"COPY with no segment and no output yet", build_patch({own({}, {copy_op(kSelf), 1}, {0})}), kFails},
+        {"COPY of an earlier window's output without a segment",
+         build_patch({own(text("abc"), {kAdd, 3}), own({}, {copy_op(kSelf), 1}, {0})}), kFails},
+        {"a second COPY with no address left", abc({copy_op(kSelf), 1, copy_op(kSelf), 1}, {0}), kFails},
+        {"a same-mode COPY with no address", abc({copy_op(kSame0), 1}), kFails},
+        {"an address cut short", abc({copy_op(kNear0), 1}, {0x81}), kFails},
+        {"a size cut short", abc({copy_op(kSelf), 0x81}, {0}), kFails},
+        {"a window cut short", cut_short(abc({kAdd, 3})), kFails},
+        {"a checksum field cut short", cut_short(build_patch({checked_empty})), kFails},
+        {"section lengths whose sum wraps",
+         cat({kMagic, {0x00, 0x00, 0x20, 0x00, 0x00}, varint(UINT64_MAX), {1, 1, kAdd}}), kFails},
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Output growth
+
+WindowPlan run_window(uint64_t declared, uint64_t run) {
+    WindowPlan w = own({'r'}, cat({{kRun}, varint(run)}));
+    w.target_length = declared;
+    return w;
+}
+
+TEST(VcdiffOutput, StartsWithRoomForSourcePatchAndFourKilobytesAndGrowsOnlyWhenAWindowDoesNotFit) {
+    Bytes whole = build_patch({over_alphabet({}, {copy_op(kSelf), 36}, {0})});
+    Applied a = decode(whole, kAlphabet);
+    EXPECT_EQ(a.stats.initial_capacity, kAlphabet.size() + whole.size() + 4096);
+    EXPECT_EQ(a.stats.growths, 0u);
+
+    // A window grows the output when it and eight bytes no longer fit, to
+    // twice what the output will then hold plus 4,096. Two-byte integers
+    // for both sizes, so the patch has one length.
+    size_t capacity = build_patch({run_window(4000, 4000)}).size() + 4096;
+    Applied fits = decode(build_patch({run_window(capacity - 8, capacity - 8)}), {});
+    EXPECT_EQ(fits.out.size(), capacity - 8);
+    EXPECT_EQ(fits.stats.growths, 0u);
+    Applied grows = decode(build_patch({run_window(capacity - 7, capacity - 7)}), {});
+    EXPECT_EQ(grows.out, Bytes(capacity - 7, 'r'));
+    EXPECT_EQ(grows.stats.growths, 1u);
+    EXPECT_EQ(grows.stats.final_capacity, 2 * (capacity - 7) + 4096);
+
+    // 100,000 -> 204,096; 300,000 -> 604,096; the rest fit.
+    Applied doubling = decode(build_patch(std::vector<WindowPlan>(5, run_window(100000, 100000))), {});
+    EXPECT_EQ(doubling.out, Bytes(500000, 'r'));
+    EXPECT_EQ(doubling.stats.growths, 2u);
+    EXPECT_EQ(doubling.stats.final_capacity, 604096u);
+
+    // A window writing past its room fails instead of growing, and sizes that
+    // would wrap fail before any allocation.
+    for (const WindowPlan& w : {run_window(0, 100000), run_window(UINT64_MAX, 0), run_window(UINT64_MAX - 8, 0),
+                                run_window(uint64_t{1} << 63, 0)}) {
+        Applied failed = decode(build_patch({w}), {});
+        EXPECT_FALSE(failed.ok) << w.target_length;
+        EXPECT_EQ(failed.stats.growths, 0u);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Copies that overlap what they produce or cross the end of the segment,
+// where the block copies differ most from copying byte by byte
+
+const Bytes kSegment = text("0123456789abcdef");
+
+// A window over kSegment that first adds `written` fresh bytes, then copies
+// `size` bytes from `address` (counted from the start of the segment) in
+// mode self or here.
+Bytes add_then_copy(uint64_t written, uint64_t address, uint64_t size, int mode) {
+    // VCD_HERE counts back from the current position (segment + output).
+    uint64_t here = kSegment.size() + written;
+    return build_patch({segment(0x01, kSegment.size(), 0, cat({{kAdd}, varint(written), {copy_op(mode)}, varint(size)}),
+                                varint(mode == kHere ? here - address : address),
+                                text(random_bytes(written, static_cast<uint32_t>(written * 131 + address))))});
+}
+
+TEST(VcdiffCopies, CopiesThatOverlapWhatTheyProduceRepeatItAtEveryDistance) {
+    const uint64_t end = kSegment.size() + 50;
+    for (uint64_t d = 1; d <= 40; ++d) {
+        for (uint64_t size : {uint64_t{0}, uint64_t{1}, d - 1, d, d + 1, 2 * d + 3, 7 * d, uint64_t{100},
+                              uint64_t{4099}}) {
+            for (int mode : {kSelf, kHere}) {
+                SCOPED_TRACE("distance " + std::to_string(d) + ", size " + std::to_string(size));
+                EXPECT_TRUE(decode(add_then_copy(50, end - d, size, mode), kSegment).ok);
+            }
+        }
+    }
+    // Output not yet produced cannot be read, from any address on.
+    for (uint64_t ahead : {0, 1, 1000}) EXPECT_FALSE(decode(add_then_copy(10, 26 + ahead, 5, kSelf), kSegment).ok);
+}
+
+// The output part of such a copy reads from the window start, which may be
+// the bytes the segment part has just written.
+TEST(VcdiffCopies, CopiesAcrossTheEndOfTheSegmentContinueInThisWindowsOutput) {
+    for (uint64_t written : {0, 1, 3, 20}) {
+        for (uint64_t into_segment = 1; into_segment <= kSegment.size(); into_segment += 3) {
+            for (uint64_t beyond : {0, 1, 2, 5, 19, 64}) {
+                SCOPED_TRACE(std::to_string(written) + " written, " + std::to_string(into_segment) +
+                             " in the segment, " + std::to_string(beyond) + " beyond");
+                uint64_t address = kSegment.size() - into_segment;
+                EXPECT_TRUE(decode(add_then_copy(written, address, into_segment + beyond, kSelf), kSegment).ok);
+            }
+        }
+    }
+}
+
+// Room for a window is checked before it runs; inside it, a COPY or RUN may
+// fill the room to its last byte and fails one byte further, however much
+// further.
+TEST(VcdiffCopies, CopiesAndRunsFillTheRoomToTheLastByteAndFailPastIt) {
+    // The first window declares 100,000 bytes, so the output grows to twice
+    // that plus 4,096 and holds 1 byte; the second fits without growing.
+    constexpr uint64_t kRoom = 2 * 100000 + 4096 - 1;
+    WindowPlan grow = own({'x'}, {kAdd, 1});
+    grow.target_length = 100000;
+    for (uint64_t size : {uint64_t{100}, kRoom - 1, kRoom, kRoom + 1, kRoom + 4096, uint64_t{1} << 31}) {
+        for (uint8_t op : {copy_op(kSelf), kRun}) {
+            SCOPED_TRACE((op == kRun ? "RUN of " : "COPY of ") + std::to_string(size));
+            WindowPlan w = segment(0x02, 1, 0, cat({{op}, varint(size)}), {0}, {'r'});
+            EXPECT_EQ(decode(build_patch({grow, w}), {}).ok, size <= kRoom);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -93,503 +379,87 @@ TEST(VcdiffInteger, RunningPastTheEndSetsTheErrorAndEveryLaterReadGivesZero) {
 class XdeltaPatches : public ::testing::Test {
 protected:
     TempDir tmp;
-    // Encodes, decodes and compares; returns the number of windows.
-    uint32_t round_trip(const Bytes* source, const Bytes& target, const std::string& flags = "") {
-        Bytes patch = xdelta3_encode(tmp, source, target, flags);
-        Applied a = decode(patch, source ? *source : Bytes());
-        EXPECT_TRUE(a.ok);
-        EXPECT_EQ(a.out.size(), target.size());
-        EXPECT_TRUE(a.out == target);
-        return a.stats.windows;
-    }
 };
 
-Bytes random_bytes(std::mt19937& rng, size_t n) {
-    Bytes out(n);
-    for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
-    return out;
-}
+// Random bytes, and text of few words with runs and repeated records: the
+// encoder finds many short matches in the latter, which brings out the
+// combined ADD+COPY entries and the address caches.
+Bytes noise(std::mt19937& rng, size_t n) { return text(random_bytes(n, rng())); }
+Bytes mixed(std::mt19937& rng, size_t n) { return text(mixed_content(n, rng())); }
 
-// Low-entropy text: the encoder finds many short matches in it, which brings
-// out the combined ADD+COPY entries and the address caches.
-Bytes words(std::mt19937& rng, size_t n) {
-    static const char* vocabulary[] = {"the ", "rom ", "patch ", "window ", "copy ", "add ", "run ", "\n", "pelko ",
-                                       "0x15C ", "source ", "target "};
-    Bytes out;
-    while (out.size() < n) {
-        const char* w = vocabulary[rng() % (sizeof vocabulary / sizeof *vocabulary)];
-        out.insert(out.end(), w, w + std::strlen(w));
+enum Edit { kOverwrite, kInsert, kDelete, kInsertRun, kRepeat, kAnyEdit };
+
+// count edits of one kind (of any, with kAnyEdit) at random places:
+// overwrites, insertions of fresh bytes or of a run, deletions, and repeats
+// of earlier stretches.
+Bytes edited(std::mt19937& rng, Bytes t, int count, Edit kind) {
+    for (int e = 0; e < count; ++e) {
+        size_t at = rng() % t.size(), n = 1 + rng() % 3000;
+        auto where = t.begin() + static_cast<long>(at);
+        switch (kind == kAnyEdit ? static_cast<Edit>(rng() % kAnyEdit) : kind) {
+            case kOverwrite:
+                for (size_t i = at; i < t.size() && i < at + n; ++i) t[i] = static_cast<uint8_t>(rng());
+                break;
+            case kInsert: {
+                Bytes fresh = noise(rng, n);
+                t.insert(where, fresh.begin(), fresh.end());
+                break;
+            }
+            case kDelete: t.erase(where, t.begin() + static_cast<long>(std::min(t.size(), at + n))); break;
+            case kInsertRun: t.insert(where, n, static_cast<uint8_t>(rng())); break;
+            default: {
+                size_t from = rng() % t.size();
+                Bytes again(t.begin() + from, t.begin() + std::min(t.size(), from + n));
+                t.insert(t.begin() + static_cast<long>(at), again.begin(), again.end());
+            }
+        }
     }
-    out.resize(n);
-    return out;
+    return t;
 }
 
-TEST_F(XdeltaPatches, EditsInsertionsAndDeletionsRebuildTheTarget) {
+TEST_F(XdeltaPatches, PatchesOfEditedSourcesAndOfTargetsAloneRebuildTheTarget) {
     std::mt19937 rng(1);
-    Bytes source = random_bytes(rng, 200000);
-
-    Bytes edited = source;
-    for (size_t at : {0, 17, 5000, 65535, 65536, 123457, 199999}) edited[at] ^= 0x5A;
-    round_trip(&source, edited);
-
-    Bytes inserted = source;
-    Bytes fresh = random_bytes(rng, 777);
-    inserted.insert(inserted.begin() + 100, fresh.begin(), fresh.end());
-    inserted.insert(inserted.begin() + 150000, fresh.begin(), fresh.begin() + 3);
-    round_trip(&source, inserted);
-
-    Bytes deleted = source;
-    deleted.erase(deleted.begin() + 1000, deleted.begin() + 1500);
-    deleted.erase(deleted.begin() + 90000, deleted.begin() + 90001);
-    round_trip(&source, deleted);
-
-    round_trip(&source, source);
-
+    const Bytes source = cat({noise(rng, 150000), mixed(rng, 60000)});
     Bytes moved;  // blocks of the source in another order, some twice
     for (size_t block : {7, 3, 3, 0, 12, 5, 7, 1})
         moved.insert(moved.end(), source.begin() + block * 8000, source.begin() + (block + 1) * 8000);
-    round_trip(&source, moved);
-}
+    struct Target {
+        std::string what;
+        Bytes bytes;
+        bool with_source;
+    };
+    std::vector<Target> targets = {
+        {"the source", source, true},
+        {"empty", {}, true},
+        {"overwrites", edited(rng, source, 8, kOverwrite), true},
+        {"insertions", edited(rng, source, 3, kInsert), true},
+        {"deletions", edited(rng, source, 3, kDelete), true},
+        {"runs", edited(rng, source, 3, kInsertRun), true},
+        {"repeats", edited(rng, source, 3, kRepeat), true},
+        {"appended", cat({source, noise(rng, 12345)}), true},
+        {"a prefix", Bytes(source.begin(), source.begin() + 1234), true},
+        {"blocks moved", moved, true},
+        {"unrelated", noise(rng, 5000), true},
+        {"mixed, alone", mixed(rng, 100000), false},
+    };
+    for (int i = 0; i < 5; ++i)
+        targets.push_back({"mixed edits " + std::to_string(i), edited(rng, source, 1 + rng() % 20, kAnyEdit), true});
 
-TEST_F(XdeltaPatches, RunsAppendedDataAndCutTargets) {
-    std::mt19937 rng(2);
-    Bytes source = words(rng, 60000);
-
-    Bytes runs = source;
-    runs.insert(runs.begin() + 3000, 5000, 0x00);
-    runs.insert(runs.begin() + 20000, 300, 0xFF);
-    runs.insert(runs.begin() + 40000, 4, 'z');
-    round_trip(&source, runs);
-
-    Bytes appended = source;
-    Bytes tail = random_bytes(rng, 12345);
-    appended.insert(appended.end(), tail.begin(), tail.end());
-    round_trip(&source, appended);
-
-    Bytes prefix(source.begin(), source.begin() + 1234);
-    round_trip(&source, prefix);
-
-    Bytes unrelated = random_bytes(rng, 5000);
-    round_trip(&source, unrelated);
-}
-
-TEST_F(XdeltaPatches, AnEmptyTargetGivesAnEmptyResult) {
-    std::mt19937 rng(3);
-    Bytes source = random_bytes(rng, 1000);
-    Bytes empty;
-    Bytes patch = xdelta3_encode(tmp, &source, empty);
-    Applied a = decode(patch, source);
-    ASSERT_TRUE(a.ok);
-    EXPECT_TRUE(a.out.empty());
-}
-
-TEST_F(XdeltaPatches, ATargetAloneIsRebuiltFromItsOwnEarlierBytes) {
-    std::mt19937 rng(4);
-    Bytes repeated;  // a pattern repeated, so later copies overlap what they produce
-    Bytes unit = random_bytes(rng, 3);
-    for (int i = 0; i < 4000; ++i) repeated.insert(repeated.end(), unit.begin(), unit.end());
-    Bytes chunk = random_bytes(rng, 1500);
-    for (int i = 0; i < 10; ++i) {
-        repeated.insert(repeated.end(), chunk.begin(), chunk.end());
-        repeated.push_back(static_cast<uint8_t>(i));
-    }
-    round_trip(nullptr, repeated);
-    round_trip(nullptr, words(rng, 100000));
-}
-
-TEST_F(XdeltaPatches, SmallWindowsGiveManyWindowsEachWithItsOwnSegment) {
-    std::mt19937 rng(5);
-    Bytes source = random_bytes(rng, 150000);
-    Bytes target = source;
-    target.insert(target.begin() + 30000, 2000, 0xEE);
-    target.erase(target.begin() + 70000, target.begin() + 75000);
-    for (size_t i = 0; i < target.size(); i += 9999) target[i] = static_cast<uint8_t>(rng());
-    EXPECT_GE(round_trip(&source, target, "-W 16384"), 9u);
-    EXPECT_GE(round_trip(nullptr, words(rng, 80000), "-W 16384"), 5u);
-}
-
-TEST_F(XdeltaPatches, RandomEditScriptsRebuildTheTarget) {
-    for (uint32_t seed = 100; seed < 140; ++seed) {
-        SCOPED_TRACE(seed);
-        std::mt19937 rng(seed);
-        size_t length = rng() % 100000;
-        Bytes source = (seed % 3 == 0) ? words(rng, length) : random_bytes(rng, length);
-        Bytes target = source;
-        int edits = 1 + rng() % 20;
-        for (int e = 0; e < edits; ++e) {
-            size_t at = target.empty() ? 0 : rng() % target.size();
-            size_t n = 1 + rng() % 3000;
-            switch (rng() % 5) {
-                case 0:  // overwrite
-                    for (size_t i = at; i < target.size() && i < at + n; ++i) target[i] = static_cast<uint8_t>(rng());
-                    break;
-                case 1: {  // insert fresh bytes
-                    Bytes fresh = random_bytes(rng, n);
-                    target.insert(target.begin() + at, fresh.begin(), fresh.end());
-                    break;
-                }
-                case 2:  // delete
-                    target.erase(target.begin() + at, target.begin() + std::min(target.size(), at + n));
-                    break;
-                case 3:  // insert a run
-                    target.insert(target.begin() + at, n, static_cast<uint8_t>(rng()));
-                    break;
-                default: {  // repeat an earlier stretch of the target
-                    size_t from = target.empty() ? 0 : rng() % target.size();
-                    Bytes again(target.begin() + from, target.begin() + std::min(target.size(), from + n));
-                    target.insert(target.begin() + at, again.begin(), again.end());
-                    break;
-                }
-            }
+    for (const Target& t : targets) {
+        for (std::string flags : {"", "-W 16384"}) {
+            SCOPED_TRACE(t.what + " " + flags);
+            Bytes patch = xdelta3_encode(tmp, t.with_source ? &source : nullptr, t.bytes, flags);
+            Applied a = decode(patch, t.with_source ? source : Bytes());
+            EXPECT_TRUE(a.ok);
+            EXPECT_TRUE(a.out == t.bytes);
+            EXPECT_GE(a.stats.windows, flags.empty() ? 0 : t.bytes.size() / 16384);
         }
-        round_trip(&source, target, seed % 4 == 0 ? "-W 16384" : "");
     }
 }
 
-// ---------------------------------------------------------------------------
-// The default code table
-
-TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
-    struct Entry {
-        uint8_t opcode;
-        const char* meaning;
-        Bytes addresses;
-        const char* expected;
-    };
-    // Data bytes are lower case, source bytes upper case and digits. Near and
-    // same caches are empty at the start of the window, so every cached
-    // address is 0 plus what the addresses section adds.
-    const Entry entries[] = {
-        {2, "ADD 1", {}, "a"},
-        {18, "ADD 17", {}, "abcdefghijklmnopq"},
-        {20, "COPY 4 self", {2}, "CDEF"},
-        {21, "COPY 5 self", {2}, "CDEFG"},
-        {34, "COPY 18 self", {0}, "ABCDEFGHIJKLMNOPQR"},
-        {36, "COPY 4 here", {36 - 10}, "KLMN"},
-        {52, "COPY 4 near 0", {3}, "DEFG"},
-        {162, "COPY 18 same 2", {0x99}, "ABCDEFGHIJKLMNOPQR"},
-        {163, "ADD 1, COPY 4 self", {1}, "aBCDE"},
-        {164, "ADD 1, COPY 5 self", {1}, "aBCDEF"},
-        {166, "ADD 2, COPY 4 self", {1}, "abBCDE"},
-        {175, "ADD 1, COPY 4 here", {37 - 30}, "a4567"},
-        {234, "ADD 4, COPY 6 near 3", {5}, "abcdFGHIJK"},
-        {235, "ADD 1, COPY 4 same 0", {0x00}, "aABCD"},
-        {246, "ADD 4, COPY 4 same 2", {0xFF}, "abcdABCD"},
-        {247, "COPY 4 self, ADD 1", {9}, "JKLMa"},
-        {255, "COPY 4 same 2, ADD 1", {0x80}, "ABCDa"},
-    };
-    for (const Entry& e : entries) {
-        SCOPED_TRACE(e.meaning);
-        WindowPlan w = source_window();
-        w.data = text("abcdefghijklmnopq");
-        w.instructions = {e.opcode};
-        w.addresses = e.addresses;
-        Applied a = decode(build_patch({w}), kAlphabet);
-        ASSERT_TRUE(a.ok);
-        EXPECT_EQ(std::string(a.out.begin(), a.out.end()), e.expected);
-    }
-}
-
-TEST(VcdiffCodeTable, SizesAndAddressesAreCutTo32Bits) {
-    WindowPlan w = source_window();
-    w.data = text("xy");
-    w.instructions = cat({{kAdd}, varint((1ull << 32) + 2), {copy_op(kSelf)}, varint((1ull << 32) + 3)});
-    w.addresses = varint((1ull << 32) + 1);
-    Applied a = decode(build_patch({w}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "xyBCD");
-}
-
-// ---------------------------------------------------------------------------
-// Address caches
-
-TEST(VcdiffAddressCache, NearSlotsFillInTurnAndAnyOfThemCanBeAddedTo) {
-    WindowPlan w = source_window();
-    for (int i = 0; i < 5; ++i) w.instructions.insert(w.instructions.end(), {copy_op(kSelf), 1});
-    w.instructions.insert(w.instructions.end(), {copy_op(kNear1), 1, copy_op(kNear0), 1});
-    // Addresses 1, 2, 3, 4 fill the four slots; 20 goes back to slot 0.
-    w.addresses = {1, 2, 3, 4, 20, 0, 1};
-    Applied a = decode(build_patch({w}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    // Slot 1 still holds 2 (then gets 2 again); slot 0 holds 20, plus 1.
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "BCDEUCV");
-}
-
-TEST(VcdiffAddressCache, SameModesTakeOneRawByteEvenWithItsHighBitSet) {
-    Bytes source(1000);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    WindowPlan w;
-    w.segment_size = source.size();
-    w.target_length = 64;
-    w.instructions = {copy_op(kSelf), 2, copy_op(kSelf), 2, copy_op(kSame0), 2, copy_op(kSame1), 2};
-    // 200 lands in entry 200 (block 0, byte 0xC8); 300 in entry 300 (block 1,
-    // byte 44). As an integer 0xC8 would swallow the byte after it.
-    w.addresses = cat({varint(200), varint(300), {0xC8, 44}});
-    Applied a = decode(build_patch({w}), source);
-    ASSERT_TRUE(a.ok);
-    Bytes expected = {source[200], source[201], source[300], source[301],
-                      source[200], source[201], source[300], source[301]};
-    EXPECT_TRUE(a.out == expected);
-}
-
-TEST(VcdiffAddressCache, BothCachesStartEmptyInEveryWindow) {
-    WindowPlan first = source_window();
-    first.instructions = {copy_op(kSelf), 1};
-    first.addresses = {7};  // near slot 0 and same entry 7 now hold 7
-    WindowPlan second = source_window();
-    second.instructions = {copy_op(kNear0), 1, copy_op(kSame0), 1};
-    second.addresses = {1, 7};
-    Applied a = decode(build_patch({first, second}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "HBA");
-}
-
-TEST(VcdiffAddressCache, HereCountsTheSegmentAndOnlyThisWindowsOutput) {
-    WindowPlan first;
-    first.indicator = 0;
-    first.target_length = 5;
-    first.data = text("vwxyz");
-    first.instructions = {kAdd, 5};
-    WindowPlan second = source_window();
-    second.data = text("ab");
-    second.instructions = {kAdd, 2, copy_op(kHere), 3};
-    // here = 36 (segment) + 2 (this window) = 38; 38 - 38 = address 0.
-    second.addresses = varint(38);
-    Applied a = decode(build_patch({first, second}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "vwxyzabABC");
-}
-
-// ---------------------------------------------------------------------------
-// Segments and copies within the target
-
-TEST(VcdiffSegments, ACopyPastTheSegmentRepeatsThisWindowsOwnOutput) {
-    WindowPlan w;
-    w.indicator = 0;
-    w.target_length = 11;
-    w.data = text("ab");
-    w.instructions = {kAdd, 2, copy_op(kSelf), 9};
-    w.addresses = {0};
-    Applied a = decode(build_patch({w}), {});
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "abababababa");
-}
-
-TEST(VcdiffSegments, ATargetSegmentCopiesOutputOfEarlierWindows) {
-    WindowPlan first;
-    first.indicator = 0;
-    first.target_length = 11;
-    first.data = text("hello world");
-    first.instructions = {kAdd, 11};
-    WindowPlan second;
-    second.indicator = 0x02;
-    second.segment_size = 5;
-    second.segment_position = 6;
-    second.target_length = 10;
-    second.instructions = {copy_op(kSelf), 5, copy_op(kSelf), 5};
-    second.addresses = {0, 5};  // "world", then again from this window's start
-    Applied a = decode(build_patch({first, second}), {});
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "hello worldworldworld");
-}
-
-TEST(VcdiffSegments, ATargetSegmentIsReadWhereTheOutputLivesAfterItGrew) {
-    WindowPlan first;
-    first.indicator = 0;
-    first.target_length = 11;
-    first.data = text("hello world");
-    first.instructions = {kAdd, 11};
-    WindowPlan second;
-    second.indicator = 0x02;
-    second.segment_size = 11;
-    second.target_length = 1 << 20;  // more than the first allocation
-    second.instructions = {copy_op(kSelf), 11};
-    second.addresses = {0};
-    Applied a = decode(build_patch({first, second}), {});
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(a.stats.growths, 1u);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "hello worldhello world");
-}
-
-TEST(VcdiffSegments, WithBothSegmentBitsTheSourceIsUsed) {
-    WindowPlan first;
-    first.indicator = 0;
-    first.target_length = 3;
-    first.data = text("xyz");
-    first.instructions = {kAdd, 3};
-    WindowPlan second;
-    second.indicator = 0x03;
-    second.segment_size = 3;
-    second.target_length = 3;
-    second.instructions = {copy_op(kSelf), 3};
-    second.addresses = {0};
-    Applied a = decode(build_patch({first, second}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "xyzABC");
-}
-
-TEST(VcdiffSegments, ASegmentMayEndExactlyAtTheEndOfWhatItNamesButNotBeyond) {
-    auto source_at = [](uint64_t size, uint64_t position) {
-        WindowPlan w;
-        w.segment_size = size;
-        w.segment_position = position;
-        w.instructions = {copy_op(kSelf), 1};
-        w.addresses = varint(size - 1);
-        return decode(build_patch({w}), kAlphabet);
-    };
-    Applied last = source_at(6, 30);
-    ASSERT_TRUE(last.ok);
-    EXPECT_EQ(std::string(last.out.begin(), last.out.end()), "9");
-    EXPECT_FALSE(source_at(6, 31).ok);
-    EXPECT_FALSE(source_at(37, 0).ok);
-    // Sums that would wrap around to a small value.
-    EXPECT_FALSE(source_at(UINT64_MAX, 1).ok);
-    EXPECT_FALSE(source_at(1, UINT64_MAX).ok);
-
-    auto target_at = [](uint64_t size, uint64_t position) {
-        WindowPlan first;
-        first.indicator = 0;
-        first.data = text("hello");
-        first.instructions = {kAdd, 5};
-        WindowPlan second;
-        second.indicator = 0x02;
-        second.segment_size = size;
-        second.segment_position = position;
-        second.instructions = {copy_op(kSelf), 1};
-        second.addresses = varint(size - 1);
-        return decode(build_patch({first, second}), {});
-    };
-    Applied end = target_at(2, 3);
-    ASSERT_TRUE(end.ok);
-    EXPECT_EQ(std::string(end.out.begin(), end.out.end()), "helloo");
-    EXPECT_FALSE(target_at(2, 4).ok);
-    EXPECT_FALSE(target_at(UINT64_MAX, 1).ok);
-}
-
-// ---------------------------------------------------------------------------
-// The file and window frame
-
-TEST(VcdiffFrame, AHeaderWithoutWindowsGivesAnEmptyResult) {
-    Applied a = decode(build_patch({}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_TRUE(a.out.empty());
-    EXPECT_EQ(a.stats.windows, 0u);
-}
-
-TEST(VcdiffFrame, TheChecksumFieldIsSkippedNotChecked) {
-    for (uint8_t indicator : {0x01, 0x05}) {
-        WindowPlan w = source_window();
-        w.indicator = indicator;  // build_patch writes DE AD BE EF for 0x04
-        w.instructions = {copy_op(kSelf), 3};
-        w.addresses = {0};
-        Applied a = decode(build_patch({w}), kAlphabet);
-        ASSERT_TRUE(a.ok);
-        EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "ABC");
-    }
-}
-
-TEST(VcdiffFrame, TheDeclaredTargetLengthAndLeftoverSectionBytesAreNotEnforced) {
-    WindowPlan w = source_window(100);
-    w.data = text("abcdef");
-    w.instructions = {kAdd, 2, copy_op(kSelf), 1};
-    w.addresses = {0, 9, 9, 9};
-    Applied a = decode(build_patch({w}), kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(std::string(a.out.begin(), a.out.end()), "abA");
-}
-
-TEST(VcdiffFrame, TheApplicationHeaderMayEndAtTheEndOfThePatchButNotRunPastIt) {
-    Bytes exact = {0xD6, 0xC3, 0xC4, 0x00, 0x04, 3, 'a', 'b', 'c'};
-    EXPECT_TRUE(decode(exact, {}).ok);
-    Bytes past = {0xD6, 0xC3, 0xC4, 0x00, 0x04, 4, 'a', 'b', 'c'};
-    EXPECT_FALSE(decode(past, {}).ok);
-    Bytes huge = cat({{0xD6, 0xC3, 0xC4, 0x00, 0x04}, varint(UINT64_MAX), {'a'}});
-    EXPECT_FALSE(decode(huge, {}).ok);
-}
-
-// ---------------------------------------------------------------------------
-// Output growth
-
-TEST(VcdiffOutput, StartsWithRoomForSourcePatchAndFourKilobytes) {
-    WindowPlan w = source_window(kAlphabet.size());
-    w.instructions = {copy_op(kSelf), 36};
-    w.addresses = {0};
-    Bytes patch = build_patch({w});
-    Applied a = decode(patch, kAlphabet);
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(a.stats.initial_capacity, kAlphabet.size() + patch.size() + 4096);
-    EXPECT_EQ(a.stats.growths, 0u);
-}
-
-TEST(VcdiffOutput, GrowsOnlyWhenTheWindowAndEightBytesNoLongerFit) {
-    auto run_window = [](uint64_t declared) {
-        WindowPlan w;
-        w.indicator = 0;
-        w.target_length = declared;
-        w.data = {'r'};
-        w.instructions = cat({{kRun}, varint(declared)});
-        return w;
-    };
-    // Two-byte integers for both candidates, so the patch has one length.
-    size_t capacity = build_patch({run_window(4000)}).size() + 4096;
-    Applied fits = decode(build_patch({run_window(capacity - 8)}), {});
-    ASSERT_TRUE(fits.ok);
-    EXPECT_EQ(fits.stats.growths, 0u);
-    EXPECT_EQ(fits.out.size(), capacity - 8);
-
-    Applied grows = decode(build_patch({run_window(capacity - 7)}), {});
-    ASSERT_TRUE(grows.ok);
-    EXPECT_EQ(grows.stats.growths, 1u);
-    EXPECT_EQ(grows.stats.final_capacity, 2 * (capacity - 7) + 4096);
-    EXPECT_EQ(grows.out, Bytes(capacity - 7, 'r'));
-}
-
-TEST(VcdiffOutput, LargeTargetsGrowByDoublingSoFewWindowsReallocate) {
-    std::vector<WindowPlan> windows(5);
-    for (WindowPlan& w : windows) {
-        w.indicator = 0;
-        w.target_length = 100000;
-        w.data = {'q'};
-        w.instructions = cat({{kRun}, varint(100000)});
-    }
-    Applied a = decode(build_patch(windows), {});
-    ASSERT_TRUE(a.ok);
-    EXPECT_EQ(a.out, Bytes(500000, 'q'));
-    // 100,000 -> 204,096; 300,000 -> 604,096; the rest fit.
-    EXPECT_EQ(a.stats.growths, 2u);
-    EXPECT_EQ(a.stats.final_capacity, 604096u);
-}
-
-TEST(VcdiffOutput, AWindowWritingPastItsRoomFailsInsteadOfGrowing) {
-    WindowPlan w;
-    w.indicator = 0;
-    w.target_length = 0;
-    w.data = {'r'};
-    w.instructions = cat({{kRun}, varint(100000)});
-    Applied a = decode(build_patch({w}), {});
-    EXPECT_FALSE(a.ok);
-    EXPECT_EQ(a.stats.growths, 0u);
-}
-
-TEST(VcdiffOutput, GrowthSizesThatWouldWrapFailBeforeAnyAllocation) {
-    for (uint64_t declared : {uint64_t{UINT64_MAX}, uint64_t{UINT64_MAX - 8}, uint64_t{1} << 63}) {
-        SCOPED_TRACE(declared);
-        WindowPlan w;
-        w.indicator = 0;
-        w.target_length = declared;
-        Applied a = decode(build_patch({w}), {});
-        EXPECT_FALSE(a.ok);
-        EXPECT_EQ(a.stats.growths, 0u);
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Malformed patches
-
-TEST(VcdiffMalformed, ACutAnywhereFailsExceptBetweenWindows) {
-    TempDir tmp;
+TEST_F(XdeltaPatches, ACutAnywhereFailsExceptBetweenWindows) {
     std::mt19937 rng(9);
-    Bytes source = words(rng, 40000);
+    Bytes source = mixed(rng, 40000);
     Bytes target = source;
     target.insert(target.begin() + 100, 50, 0x00);
     for (size_t i = 500; i < target.size(); i += 3001) target[i] = static_cast<uint8_t>(rng());
@@ -611,134 +481,43 @@ TEST(VcdiffMalformed, ACutAnywhereFailsExceptBetweenWindows) {
     EXPECT_EQ(decoded_at, window_starts);
 }
 
-const Bytes kElevenByteInteger = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01};
+TEST_F(XdeltaPatches, DamagedPatchesFailOrSucceedAlikeInBothDecoders) {
+    std::mt19937 rng(33);
+    Bytes source = noise(rng, 3000);
+    Bytes target = source;
+    target.insert(target.begin() + 100, source.begin() + 2000, source.begin() + 2600);
+    for (int i = 0; i < 400; ++i) target.push_back(static_cast<uint8_t>("abcab"[i % 5]));
+    const std::vector<Bytes> originals = {
+        xdelta3_encode(tmp, &source, target), xdelta3_encode(tmp, &source, target, "-W 16384"),
+        xdelta3_encode(tmp, nullptr, target), add_then_copy(30, 39, 200, kHere)};
 
-TEST(VcdiffMalformed, AnIntegerOfElevenBytesFailsWhereverItStands) {
-    Bytes header = cat({{0xD6, 0xC3, 0xC4, 0x00, 0x04}, kElevenByteInteger});
-    EXPECT_FALSE(decode(header, {}).ok);
-
-    // A 10-byte integer is still fine, and so is the same window with it.
-    Bytes ten_byte_zero = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
-    WindowPlan w = source_window();
-    w.instructions = cat({{copy_op(kSelf)}, ten_byte_zero});
-    w.addresses = {0};
-    ASSERT_TRUE(decode(build_patch({w}), kAlphabet).ok);
-
-    w.instructions = cat({{copy_op(kSelf)}, kElevenByteInteger});
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-
-    w.instructions = {copy_op(kSelf), 1};
-    w.addresses = kElevenByteInteger;
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-
-    // In the window header: the segment size.
-    Bytes patch = {0xD6, 0xC3, 0xC4, 0x00, 0x04, 0x00, 0x01};
-    patch.insert(patch.end(), kElevenByteInteger.begin(), kElevenByteInteger.end());
-    patch.insert(patch.end(), {0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
-    EXPECT_FALSE(decode(patch, kAlphabet).ok);
-}
-
-TEST(VcdiffMalformed, ANonZeroDeltaIndicatorFails) {
-    for (uint8_t delta : {0x01, 0x02, 0x04, 0x80}) {
-        WindowPlan w = source_window();
-        w.delta_indicator = delta;
-        w.instructions = {copy_op(kSelf), 1};
-        w.addresses = {0};
-        EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
+    int decoded = 0, compared = 0;
+    for (int i = 0; i < 4000; ++i) {
+        Bytes patch = originals[rng() % originals.size()];
+        int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits && !patch.empty(); ++e) {
+            size_t at = rng() % patch.size();
+            switch (rng() % 5) {
+                case 0: patch[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
+                case 1: patch[at] = static_cast<uint8_t>(rng()); break;
+                case 2: patch.resize(at); break;
+                case 3: patch.insert(patch.begin() + static_cast<long>(at), static_cast<uint8_t>(rng())); break;
+                default: patch.erase(patch.begin() + static_cast<long>(at)); break;
+            }
+        }
+        // A damaged length may ask for any size; keep the allocations small.
+        uint64_t declared = 0;
+        for (const WindowHeader& w : read_layout(patch).windows) declared += w.target_length;
+        if (declared > (64u << 20)) continue;
+        ++compared;
+        SCOPED_TRACE("damaged patch " + std::to_string(i));
+        if (decode(patch, source).ok) ++decoded;
+        if (HasFailure()) return;
     }
-}
-
-TEST(VcdiffMalformed, AnAddPastTheDataSectionFails) {
-    WindowPlan w = source_window();
-    w.data = text("abc");
-    w.instructions = {kAdd, 3};
-    ASSERT_TRUE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {kAdd, 4};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {kAdd, 2, kAdd, 2};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-}
-
-TEST(VcdiffMalformed, ARunWithoutItsDataByteFails) {
-    WindowPlan w = source_window();
-    w.data = text("a");
-    w.instructions = {kRun, 5, kRun, 5};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {kRun, 5};
-    ASSERT_TRUE(decode(build_patch({w}), kAlphabet).ok);
-}
-
-TEST(VcdiffMalformed, ACopyOfOutputNotYetProducedFails) {
-    WindowPlan w = source_window();
-    w.data = text("ab");
-    // Address 36 is the first byte this window produced, 38 the next to come.
-    w.instructions = {kAdd, 2, copy_op(kSelf), 2};
-    w.addresses = {36};
-    Applied ok = decode(build_patch({w}), kAlphabet);
-    ASSERT_TRUE(ok.ok);
-    EXPECT_EQ(std::string(ok.out.begin(), ok.out.end()), "abab");
-    w.addresses = {37};
-    EXPECT_TRUE(decode(build_patch({w}), kAlphabet).ok);
-    w.addresses = {38};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-
-    // With no segment, an address in a window with no output yet.
-    WindowPlan bare;
-    bare.indicator = 0;
-    bare.target_length = 4;
-    bare.instructions = {copy_op(kSelf), 1};
-    bare.addresses = {0};
-    EXPECT_FALSE(decode(build_patch({bare}), {}).ok);
-    // Output of an earlier window is not this window's: it needs a segment.
-    WindowPlan first;
-    first.indicator = 0;
-    first.data = text("abc");
-    first.instructions = {kAdd, 3};
-    EXPECT_FALSE(decode(build_patch({first, bare}), {}).ok);
-}
-
-TEST(VcdiffMalformed, ACopyThatExhaustsTheAddressSectionFails) {
-    WindowPlan w = source_window();
-    w.instructions = {copy_op(kSelf), 1, copy_op(kSelf), 1};
-    w.addresses = {0};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {copy_op(kSame0), 1};
-    w.addresses = {};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {copy_op(kNear0), 1};
-    w.addresses = {0x81};  // an integer cut short
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-    w.instructions = {copy_op(kSelf), 0x81};  // a size cut short
-    w.addresses = {0};
-    EXPECT_FALSE(decode(build_patch({w}), kAlphabet).ok);
-}
-
-TEST(VcdiffMalformed, AWindowRunningPastTheEndOfThePatchFails) {
-    WindowPlan w = source_window();
-    w.data = text("abc");
-    w.instructions = {kAdd, 3};
-    Bytes patch = build_patch({w});
-    ASSERT_TRUE(decode(patch, kAlphabet).ok);
-    for (int section = 0; section < 3; ++section) {
-        SCOPED_TRACE(section);
-        // One byte more in a section, and the patch cut one byte short: the
-        // sections now end past the patch.
-        WindowPlan longer = w;
-        Bytes& bytes = section == 0 ? longer.data : section == 1 ? longer.instructions : longer.addresses;
-        bytes.push_back(0);
-        Bytes cut = build_patch({longer});
-        cut.pop_back();
-        EXPECT_FALSE(decode(cut, kAlphabet).ok);
-    }
-    // The checksum field cut short.
-    WindowPlan checked;
-    checked.indicator = 0x05;
-    Bytes cut = build_patch({checked});
-    cut.resize(cut.size() - 1);
-    EXPECT_FALSE(decode(cut, kAlphabet).ok);
-    // Section lengths whose sum would wrap around.
-    Bytes wrap = cat({{0xD6, 0xC3, 0xC4, 0x00, 0x04, 0x00, 0x00, 0x20, 0x00, 0x00}, varint(UINT64_MAX), {1, 1, kAdd}});
-    EXPECT_FALSE(decode(wrap, kAlphabet).ok);
+    // Damage leaves some patches decodable and breaks others; both kinds
+    // must have been compared.
+    EXPECT_GT(decoded, 100);
+    EXPECT_LT(decoded, compared - 100);
 }
 
 }  // namespace
