@@ -3,8 +3,9 @@
 // output capacity around their size (where the fast loop hands over to the
 // careful one), every truncation, bit flips, hand-built incomplete and
 // over-subscribed codes, long codes that need second-level tables, and random
-// bytes. On each, both must return the same result and leave the same bytes
-// in the output buffer, nothing past the output included.
+// bytes. On each, both must return the same result and produce the same
+// bytes (after a failure, those the reference had written), write nothing
+// past the buffer and read nothing past the input (decodes_like_reference).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
