@@ -65,6 +65,7 @@ namespace {
 constexpr int kLiteralLengthBits = 11;
 constexpr int kDistanceBits = 8;
 constexpr int kCodeLengthBits = 7;
+constexpr uint64_t kDistanceMask = (1u << kDistanceBits) - 1;
 
 constexpr int kMaxCodeBits = 15;
 
@@ -461,6 +462,12 @@ struct fast_bits<false> {
     static PELKO_ALWAYS_INLINE uint64_t next_index(uint64_t bits, Slot slot) {
         return (bits >> (slot & 63)) & ((1u << width) - 1);
     }
+    // The bits after the slot's own, for a literal/length slot whose kind is
+    // not known yet; either index can be taken from them.
+    static PELKO_ALWAYS_INLINE uint64_t after(uint64_t bits, uint32_t slot) { return bits >> (slot & 63); }
+    static PELKO_ALWAYS_INLINE uint64_t literal_length_index(uint64_t after) {
+        return after & ((1u << kLiteralLengthBits) - 1);
+    }
     static PELKO_ALWAYS_INLINE uint64_t field(uint64_t word, uint64_t control) { return bit_field(word, control); }
     // The low n bits of word, n from 0 to 63.
     static PELKO_ALWAYS_INLINE uint64_t low_bits(uint64_t word, uint32_t n) {
@@ -478,6 +485,10 @@ struct fast_bits<true> {
     static PELKO_ALWAYS_INLINE uint64_t next_index(uint64_t bits, Slot slot) {
         return field(bits, slot);
     }
+    // Here the field the slot names, already as wide as a literal/length
+    // index after a literal, and narrower after anything else.
+    static PELKO_ALWAYS_INLINE uint64_t after(uint64_t bits, uint32_t slot) { return field(bits, slot); }
+    static PELKO_ALWAYS_INLINE uint64_t literal_length_index(uint64_t after) { return after; }
     static PELKO_ALWAYS_INLINE uint64_t field(uint64_t word, uint64_t control) {
         uint64_t result;
         __asm__("bextr %2, %1, %0" : "=r"(result) : "r"(word), "r"(control));
@@ -673,24 +684,30 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
             uint32_t slot = literal_length[f.bits & ((1u << kLiteralLengthBits) - 1)];
             while (f.next <= in_last && out <= out_last) {
                 refill_word(&f);
+                // Both lookups that may follow the slot start before its
+                // kind is tested: a literal/length slot after a literal, a
+                // distance slot after a length. When the test is mispredicted,
+                // the right path finds its lookup under way.
+                uint64_t after = fast::after(f.bits, slot);
+                uint32_t next = literal_length[fast::literal_length_index(after)];
+                uint64_t distance_slot = distance[after & kDistanceMask];
                 if (slot & kLiteral) {
-                    uint64_t index = fast::template next_index<kLiteralLengthBits>(f.bits, slot);
                     take_slot(&f, slot);
                     *out++ = static_cast<uint8_t>(slot >> 16);
-                    slot = literal_length[index];
+                    slot = next;
+                    after = fast::after(f.bits, slot);
+                    next = literal_length[fast::literal_length_index(after)];
+                    distance_slot = distance[after & kDistanceMask];
                     if (slot & kLiteral) {
-                        index = fast::template next_index<kLiteralLengthBits>(f.bits, slot);
                         take_slot(&f, slot);
                         *out++ = static_cast<uint8_t>(slot >> 16);
-                        slot = literal_length[index];
+                        slot = next;
                         continue;
                     }
                     refill_word(&f);
                 }
-                uint64_t distance_index;
                 uint32_t length;
                 if (slot & kLength) {
-                    distance_index = fast::template next_index<kDistanceBits>(f.bits, slot);
                     length = length_of<kBmi>(f.bits, slot);
                     take_slot(&f, slot);
                 } else {
@@ -713,12 +730,11 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
                         }
                         break;
                     }
-                    distance_index = fast::template next_index<kDistanceBits>(f.bits, slot);
+                    distance_slot = distance[fast::template next_index<kDistanceBits>(f.bits, slot)];
                     length = length_of<kBmi>(f.bits, slot);
                     take_slot(&f, slot);
                     refill_word(&f);
                 }
-                uint64_t distance_slot = distance[distance_index];
                 if (distance_slot & kDistanceLink)
                     distance_slot = distance[link_start(distance_slot) + fast::field(f.bits, distance_slot)];
                 uint64_t index = fast::template next_index<kLiteralLengthBits>(f.bits, distance_slot);
