@@ -65,7 +65,8 @@ bool map_file(const char* path, mapped_file* out) {
     out->size = ok ? static_cast<size_t>(st.st_size) : 0;
     out->data = nullptr;
     if (ok && out->size > 0) {
-        void* p = mmap(nullptr, out->size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        void* p = mmap(nullptr, out->size, PROT_READ, MAP_SHARED, fd, 0);
+        if (p != MAP_FAILED) madvise(p, out->size, MADV_SEQUENTIAL);
         ok = p != MAP_FAILED;
         if (ok) out->data = static_cast<const uint8_t*>(p);
     }

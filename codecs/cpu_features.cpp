@@ -1,8 +1,9 @@
 // cpuid (Intel SDM vol. 2A, "CPUID"): leaf 1 ECX has SSSE3 (bit 9), SSE4.1
 // (bit 19), PCLMULQDQ (bit 1), OSXSAVE (bit 27) and AVX (bit 28); leaf 7
-// subleaf 0 EBX has AVX2 (bit 5), BMI2 (bit 8) and SHA (bit 29). BMI2 works on
-// general registers and needs nothing of the OS. AVX2 is usable only when
-// the OS saves the XMM and YMM state, which XCR0 bits 1 and 2 tell.
+// subleaf 0 EBX has BMI1 (bit 3), AVX2 (bit 5), BMI2 (bit 8) and SHA (bit 29).
+// BMI1 and BMI2 work on general registers and need nothing of the OS. AVX2 is
+// usable only when the OS saves the XMM and YMM state, which XCR0 bits 1 and 2
+// tell.
 #include "codecs/cpu_features.h"
 
 #if PELKO_CPU_X86
@@ -30,6 +31,7 @@ cpu_features query_processor() {
         f.sha = ebx & (1u << 29);
         f.avx2 = ymm_saved && (ebx & (1u << 5));
         f.bmi2 = ebx & (1u << 8);
+        f.bmi1 = ebx & (1u << 3);
     }
     return f;
 }
@@ -62,6 +64,7 @@ cpu_features cpu_features_in_use() {
         f.pclmul = f.pclmul && g_allowed.pclmul;
         f.avx2 = f.avx2 && g_allowed.avx2;
         f.bmi2 = f.bmi2 && g_allowed.bmi2;
+        f.bmi1 = f.bmi1 && g_allowed.bmi1;
     }
     return f;
 }

@@ -36,7 +36,8 @@ struct cpu_features {
     bool sha;     // the SHA-256 instructions (SHA extensions)
     bool pclmul;  // carry-less multiply
     bool avx2;    // with the operating system saving the YMM registers
-    bool bmi2;    // flag-free shifts and bit-field extraction (SHLX, SHRX, BZHI)
+    bool bmi2;    // flag-free shifts and masking (SHLX, SHRX, BZHI)
+    bool bmi1;    // bit-field extraction (BEXTR)
 };
 
 // What the processor reports. All false on processors other than x86.

@@ -4,17 +4,20 @@
 // one whole compressed entry and writes into one buffer that the caller sized
 // to the entry's declared length; back-references copy from that buffer, so
 // there is no window, no streaming and no heap use. Its decode tables live in
-// its own stack frame (about 15 KB).
+// its own stack frame (about 20 KB).
 //
 // What it must do: exactly what the simple bit-at-a-time decoder it replaced
 // does (that decoder is kept with the tests as the reference): the same result
-// for every input and the same bytes written, no more. That includes the
-// reference's leniency, which stricter decoders do not share: incomplete and
-// over-subscribed codes decode whatever their canonical walk assigns, NLEN is
-// not compared, a code-length run past the end of the lengths is cut, and
-// input after the final block is ignored. It also fails exactly where the
-// reference fails: on the first bit it would need past the end of the input,
-// and on any write that would pass the output capacity.
+// for every input, the same bytes up to the count it returns, and after a
+// failure the same bytes that the reference had written when it failed. That
+// includes the reference's leniency, which stricter decoders do not share:
+// incomplete and over-subscribed codes decode whatever their canonical walk
+// assigns, NLEN is not compared, a code-length run past the end of the
+// lengths is cut, and input after the final block is ignored. It also fails
+// exactly where the reference fails: on the first bit it would need past the
+// end of the input, and on any write that would pass the output capacity.
+// It never writes at or past the capacity, and never reads a byte of output
+// that it has not written itself.
 //
 // How it is fast:
 // - Each Huffman code is decoded with one lookup (two for rare long codes) in
@@ -22,17 +25,23 @@
 // - Input is read 64 bits at a time into a bit buffer, and the slot of the
 //   next code is looked up before the buffer is topped up, so that lookups
 //   do not wait for input loads.
-// - The main loop runs while at least 16 input bytes and 259 bytes of output
-//   room are left. There no bit it reads can lie past the input and no symbol
-//   can overflow the output, so it checks neither. Near either end a careful
-//   loop takes over, one symbol at a time, checking each field the way the
-//   reference does. The slow cases are handled once, at the edge.
-// - Matches are copied a word or 16 bytes at a time when they do not overlap
-//   within that width, and short ones without a branch on their length, by
-//   merging the source with the bytes already at the destination. Copies
-//   never change a byte past the match, so no byte beyond the current output
-//   position is ever altered.
-// - On processors with BMI2 the block loop runs as a copy compiled for it.
+// - A slot says where the index of the next lookup lies in the bit buffer
+//   (past its own bits, as wide as the next table's first level), so that
+//   with BMI1's bit-field extraction one instruction leads from a slot to the
+//   next lookup: a chain of lookups, each waiting for the one before, is what
+//   decoding time is mostly made of.
+// - The main loop runs while at least 16 input bytes and kFastOutput bytes of
+//   output room are left. There no bit it reads can lie past the input and no
+//   symbol can overflow the output, so it checks neither. Near either end a
+//   careful loop takes over, one symbol at a time, checking each field the
+//   way the reference does. The slow cases are handled once, at the edge.
+// - In the main loop, matches are copied in whole 8-byte words, the first
+//   four whatever the length, so most take no branch on their length; the
+//   words may run up to 31 bytes past the match. Those bytes are not promised
+//   to the caller: the symbols after the match write over them, and whatever
+//   is left past the last symbol is unspecified (codecs/inflate.h).
+// - On processors with BMI1 and BMI2 the block loop runs as a copy compiled
+//   for them.
 //
 // Limits: one call writes less than 2 GiB (the result is a signed 32-bit
 // count). Both buffers are the caller's.
@@ -49,25 +58,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Decode tables
 
-// One slot of a decode table, a 32-bit word:
-//   bits 0..7    how many bits the slot takes: its code, and for a length or
-//                distance the extra bits after the code
-//   bits 8..11   length of the code alone (the whole code, also in a
-//                second-level table); in a link, the index bits of the
-//                second-level table
-//   bits 12..15  kind, below
-//   bits 16..31  literal byte or code-length symbol, base length or base
-//                distance, or where a linked second-level table starts
-// A slot whose kind is 0 has no symbol: the bits lead to no code within 15
-// bits, or to a symbol with no meaning (literal/length 286 and 287). Meeting
-// one fails the stream, as the reference fails there.
-constexpr uint32_t kSymbol = 0x1000;      // literal byte or code-length symbol
-constexpr uint32_t kBase = 0x2000;        // length or distance: base plus extra bits
-constexpr uint32_t kEndOfBlock = 0x4000;  // literal/length symbol 256
-constexpr uint32_t kLink = 0x8000;        // the code is longer than the first level
-
-constexpr int kMaxCodeBits = 15;
-
 // How many bits each first-level table is indexed by. A code up to that long
 // takes one lookup; a longer one takes a second lookup, in a table linked
 // from the first. Code-length codes are at most 7 bits, so their table has
@@ -75,6 +65,49 @@ constexpr int kMaxCodeBits = 15;
 constexpr int kLiteralLengthBits = 11;
 constexpr int kDistanceBits = 8;
 constexpr int kCodeLengthBits = 7;
+constexpr uint64_t kDistanceMask = (1u << kDistanceBits) - 1;
+
+constexpr int kMaxCodeBits = 15;
+
+// The low 16 bits of every literal/length and distance slot are the control
+// word of a bit-field extraction (BMI1's BEXTR): bits 0..7 where the field
+// starts, bits 8..15 how wide it is. For a symbol the field starts past the
+// slot's own bits (its code, and for a length or distance its extra bits too:
+// all that the symbol takes from the stream) and is as wide as the first
+// level of the table looked up next, so it is the index of the next lookup.
+// For a link the field starts past the first level's bits and is as wide as
+// the index of the second-level table. The low byte is also how many bits
+// taking the slot drops from the bit buffer.
+//
+// Literal/length slots, 32 bits, of these kinds, told apart by bits 28..31:
+//   kLiteral      bits 8..15 kLiteralLengthBits; bits 16..23 the byte
+//   kLength       bits 8..15 kDistanceBits; bits 16..23 the base length
+//                 minus 3; bits 24..27 the length of the code alone
+//   kEndOfBlock   bits 0..7 its code length
+//   kLink         bits 0..7 kLiteralLengthBits; bits 8..15 the second
+//                 level's index bits; bits 16..27 where it starts
+//   0             no symbol: the bits lead to no code within 15 bits, or to
+//                 a symbol with no meaning (literal/length 286 and 287).
+//                 Meeting one fails the stream, as the reference fails there.
+// Code-length slots are literal slots with the symbol for the byte and no
+// next index: the codes of a block header are decoded one at a time.
+constexpr uint32_t kEndOfBlock = 1u << 28;
+constexpr uint32_t kLink = 1u << 29;
+constexpr uint32_t kLength = 1u << 30;
+constexpr uint32_t kLiteral = 1u << 31;
+
+// Distance slots, 64 bits:
+//   distance        bits 8..15 kLiteralLengthBits; bits 16..23 the length of
+//                   the code alone and bits 24..31 the number of extra bits,
+//                   the control word that extracts the extra bits; bits
+//                   32..47 the base distance
+//   kDistanceLink   as for literal/length links, with kDistanceBits in bits
+//                   0..7 and where the second level starts in bits 32..47
+//   0               no symbol, which reads as distance 0: refused by the
+//                   same test as a distance that reaches before the output
+//                   (distance codes 30 and 31, and bit strings of incomplete
+//                   codes)
+constexpr uint64_t kDistanceLink = uint64_t{1} << 63;
 
 // Room for the second-level tables of a code over symbol_count symbols whose
 // first level has bits index bits. Format notes: canonical codes are handed
@@ -95,14 +128,13 @@ constexpr int second_level_room(int symbol_count, int bits) {
 constexpr int kLiteralLengthTableSize = (1 << kLiteralLengthBits) + second_level_room(288, kLiteralLengthBits);
 constexpr int kDistanceTableSize = (1 << kDistanceBits) + second_level_room(30, kDistanceBits);
 constexpr int kCodeLengthTableSize = 1 << kCodeLengthBits;
-static_assert(kLiteralLengthTableSize <= 0x10000 && kDistanceTableSize <= 0x10000,
-              "a link holds where its second-level table starts in 16 bits");
+static_assert(kLiteralLengthTableSize <= 1 << 12, "a literal/length link holds where its table starts in 12 bits");
+static_assert(kDistanceTableSize <= 1 << 16, "a distance link holds where its table starts in 16 bits");
 
-// The two tables of a compressed block, side by side so that the decoder
-// reaches both from one pointer.
+// The two tables of a compressed block.
 struct block_tables {
     uint32_t literal_length[kLiteralLengthTableSize];
-    uint32_t distance[kDistanceTableSize];
+    uint64_t distance[kDistanceTableSize];
 };
 
 // Format notes: the length and distance tables are those of RFC 1951, 3.2.5.
@@ -125,30 +157,54 @@ constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 
 constexpr int kMaxLiteralLengthCodes = 286;
 constexpr int kMaxDistanceCodes = 30;
 
-// The slot of each symbol, without its code: a length or distance slot takes
-// its extra bits.
-constexpr std::array<uint32_t, 288> literal_length_slots() {
-    std::array<uint32_t, 288> slots{};
-    for (uint32_t s = 0; s < 256; ++s) slots[s] = kSymbol | (s << 16);
-    slots[256] = kEndOfBlock;
+// What a code of length n makes of a symbol's slot: the slot below, plus n
+// times the symbol's step (the code's bits counted where the slot counts
+// them: the bits taken, and for lengths and distances the length of the code
+// alone).
+template <typename Slot>
+struct symbol_slot {
+    Slot slot;
+    Slot step;
+};
+
+constexpr std::array<symbol_slot<uint32_t>, 288> literal_length_slots() {
+    std::array<symbol_slot<uint32_t>, 288> slots{};
+    for (uint32_t s = 0; s < 256; ++s) slots[s] = {kLiteral | (s << 16) | (kLiteralLengthBits << 8), 1};
+    slots[256] = {kEndOfBlock, 1};
     for (uint32_t s = 257; s < 286; ++s)
-        slots[s] = kBase | kLengthExtra[s - 257] | (uint32_t{kLengthBase[s - 257]} << 16);
-    return slots;  // 286 and 287 stay 0
+        slots[s] = {kLength | (uint32_t{kLengthBase[s - 257]} - 3) << 16 | kDistanceBits << 8 | kLengthExtra[s - 257],
+                    1 + (1u << 24)};
+    return slots;  // 286 and 287 stay 0, whatever their code
 }
-constexpr std::array<uint32_t, 30> distance_slots() {
-    std::array<uint32_t, 30> slots{};
-    for (uint32_t s = 0; s < 30; ++s)
-        slots[s] = kBase | kDistanceExtra[s] | (uint32_t{kDistanceBase[s]} << 16);
+constexpr std::array<symbol_slot<uint64_t>, 30> distance_slots() {
+    std::array<symbol_slot<uint64_t>, 30> slots{};
+    for (uint64_t s = 0; s < 30; ++s)
+        slots[s] = {uint64_t{kDistanceBase[s]} << 32 | uint64_t{kDistanceExtra[s]} << 24 | kLiteralLengthBits << 8 |
+                        kDistanceExtra[s],
+                    1 + (1u << 16)};
     return slots;
 }
-constexpr std::array<uint32_t, 19> code_length_slots() {
-    std::array<uint32_t, 19> slots{};
-    for (uint32_t s = 0; s < 19; ++s) slots[s] = kSymbol | (s << 16);
+constexpr std::array<symbol_slot<uint32_t>, 19> code_length_slots() {
+    std::array<symbol_slot<uint32_t>, 19> slots{};
+    for (uint32_t s = 0; s < 19; ++s) slots[s] = {kLiteral | (s << 16), 1};
     return slots;
 }
-constexpr std::array<uint32_t, 288> kLiteralLengthSlots = literal_length_slots();
-constexpr std::array<uint32_t, 30> kDistanceSlots = distance_slots();
-constexpr std::array<uint32_t, 19> kCodeLengthSlots = code_length_slots();
+constexpr std::array<symbol_slot<uint32_t>, 288> kLiteralLengthSlots = literal_length_slots();
+constexpr std::array<symbol_slot<uint64_t>, 30> kDistanceSlots = distance_slots();
+constexpr std::array<symbol_slot<uint32_t>, 19> kCodeLengthSlots = code_length_slots();
+
+// The first-level slot that links to a second-level table of index_bits
+// bits at start.
+constexpr uint32_t literal_length_link(uint32_t start, uint32_t index_bits) {
+    return kLink | start << 16 | index_bits << 8 | kLiteralLengthBits;
+}
+constexpr uint64_t distance_link(uint32_t start, uint32_t index_bits) {
+    return kDistanceLink | uint64_t{start} << 32 | index_bits << 8 | kDistanceBits;
+}
+
+// Where a link's second-level table starts.
+inline uint32_t link_start(uint32_t link) { return (link >> 16) & 0xFFF; }
+inline uint32_t link_start(uint64_t link) { return static_cast<uint32_t>(link >> 32) & 0xFFFF; }
 
 constexpr std::array<uint8_t, 256> byte_reversals() {
     std::array<uint8_t, 256> reversed{};
@@ -168,8 +224,8 @@ inline uint32_t reverse_bits(uint32_t value, uint32_t count) {
 // Builds the decode table of the code given by lengths[0 .. symbol_count)
 // (0 to 15; 0: the symbol has no code). table has table_size slots, the first
 // 2^bits of them the first level. slots[s] is symbol s's slot without its
-// code. False only if the second-level tables would not fit, which the
-// room reserved above rules out.
+// code; link makes the link to a second-level table. False only if the
+// second-level tables would not fit, which the room reserved above rules out.
 //
 // Format notes: Huffman codes are sent most significant bit first, while the
 // bit buffer holds the next bit lowest, so a code is found at the index of its
@@ -186,8 +242,9 @@ inline uint32_t reverse_bits(uint32_t value, uint32_t count) {
 //   longer code exists;
 // - an incomplete set leaves bit strings that reach no symbol within 15 bits:
 //   their slots stay 0, and decoding them fails.
-bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengths, int symbol_count,
-                 const uint32_t* slots) {
+template <typename Slot, typename MakeLink>
+bool build_table(Slot* table, int table_size, int bits, const uint8_t* lengths, int symbol_count,
+                 const symbol_slot<Slot>* slots, MakeLink link) {
     uint16_t count[kMaxCodeBits + 1] = {};
     for (int symbol = 0; symbol < symbol_count; ++symbol) count[lengths[symbol]]++;
     count[0] = 0;
@@ -214,6 +271,11 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
         code = (code + count[len]) << 1;
     }
 
+    auto coded = [&](int len, uint32_t k) {
+        const symbol_slot<Slot>& s = slots[sorted[start[len] + k]];
+        return static_cast<Slot>(s.slot + s.step * static_cast<Slot>(len));
+    };
+
     // The first level is filled one length at a time: the slots of codes up
     // to some length repeat every 2^length slots, so once that length is
     // done, the filled part is copied to double it, and the codes of the next
@@ -224,9 +286,7 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
     for (int len = 1; len <= bits; ++len) {
         std::memcpy(table + filled, table, filled * sizeof *table);
         filled *= 2;
-        uint32_t len_bits = static_cast<uint32_t>(len) | (static_cast<uint32_t>(len) << 8);
-        for (uint32_t k = 0; k < reached[len]; ++k)
-            table[reverse_bits(first[len] + k, len)] = slots[sorted[start[len] + k]] + len_bits;
+        for (uint32_t k = 0; k < reached[len]; ++k) table[reverse_bits(first[len] + k, len)] = coded(len, k);
     }
 
     uint32_t used = first_level;
@@ -234,10 +294,9 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
     uint32_t second = 0;           // where that table starts
     uint32_t second_bits = 0;      // and its index bits
     for (int len = bits + 1; len <= kMaxCodeBits; ++len) {
-        uint32_t len_bits = static_cast<uint32_t>(len) | (static_cast<uint32_t>(len) << 8);
         for (uint32_t k = 0; k < reached[len]; ++k) {
             uint32_t c = first[len] + k;
-            uint32_t slot = slots[sorted[start[len] + k]] + len_bits;
+            Slot slot = coded(len, k);
             uint32_t low_bits = static_cast<uint32_t>(len - bits);
             if (c >> low_bits != prefix) {
                 // A new prefix: its table is indexed by as many bits as the
@@ -254,7 +313,7 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
                 if (used + (1u << second_bits) > static_cast<uint32_t>(table_size)) return false;
                 used += 1u << second_bits;
                 std::memset(table + second, 0, (size_t{1} << second_bits) * sizeof *table);
-                table[reverse_bits(prefix, bits)] = kLink | (second_bits << 8) | (second << 16);
+                table[reverse_bits(prefix, bits)] = link(second, second_bits);
             }
             uint32_t low = c & ((1u << low_bits) - 1);
             for (uint32_t i = reverse_bits(low, low_bits); i < (1u << second_bits); i += 1u << low_bits)
@@ -262,25 +321,6 @@ bool build_table(uint32_t* table, int table_size, int bits, const uint8_t* lengt
         }
     }
     return true;
-}
-
-// The first-level slot for the code at the bottom of bits. A link there leads
-// on to the slot in its second-level table, indexed by the bits after the
-// first level's.
-PELKO_ALWAYS_INLINE uint32_t first_level(const uint32_t* table, int first_bits, uint64_t bits) {
-    return table[bits & ((1u << first_bits) - 1)];
-}
-
-PELKO_ALWAYS_INLINE uint32_t follow_link(const uint32_t* table, int first_bits, uint64_t bits, uint32_t link) {
-    uint32_t index = static_cast<uint32_t>(bits >> first_bits) & ((1u << ((link >> 8) & 15)) - 1);
-    return table[(link >> 16) + index];
-}
-
-// The slot for the code at the bottom of bits, in one lookup or two.
-PELKO_ALWAYS_INLINE uint32_t lookup(const uint32_t* table, int first_bits, uint64_t bits) {
-    uint32_t slot = first_level(table, first_bits, bits);
-    if (slot & kLink) slot = follow_link(table, first_bits, bits, slot);
-    return slot;
 }
 
 // ---------------------------------------------------------------------------
@@ -296,9 +336,19 @@ struct bit_reader {
     uint32_t count;  // input bits in the buffer, 0 to 63; in the fast loop, only its low byte
 };
 
+// Eight bytes as a word whose least significant byte is the one at p, as
+// the bit buffer and the copies of short patterns want them.
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
 PELKO_ALWAYS_INLINE uint64_t load_le64(const uint8_t* p) {
-    return uint64_t{p[0]} | (uint64_t{p[1]} << 8) | (uint64_t{p[2]} << 16) | (uint64_t{p[3]} << 24) |
-           (uint64_t{p[4]} << 32) | (uint64_t{p[5]} << 40) | (uint64_t{p[6]} << 48) | (uint64_t{p[7]} << 56);
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return kLittleEndian ? word : __builtin_bswap64(word);
+}
+
+PELKO_ALWAYS_INLINE void store_le64(uint8_t* p, uint64_t word) {
+    if (!kLittleEndian) word = __builtin_bswap64(word);
+    std::memcpy(p, &word, sizeof word);
 }
 
 // Tops the buffer up to 56 bits or more with one 8-byte load; needs 8 input
@@ -342,43 +392,139 @@ inline bool take_bits(bit_reader* r, uint32_t n, uint32_t* value) {
     return true;
 }
 
-// Decodes one code and takes its bits (not the extra bits after it). 0 when
-// the bits lead to no symbol, or to a code longer than the input has left.
-// Bits past the end of the input read as zeros, which cannot matter: the code
-// found is decided by its own bits only, so a code that fits in what is left
-// is found all the same.
+// The field that the control word in the low 16 bits of control describes:
+// bits [control 0..7] onwards of word, [control 8..15] of them.
+PELKO_ALWAYS_INLINE uint64_t bit_field(uint64_t word, uint64_t control) {
+    uint32_t from = static_cast<uint8_t>(control);
+    uint32_t width = static_cast<uint8_t>(control >> 8);
+    return (word >> (from & 63)) & ((uint64_t{1} << (width & 63)) - 1);
+}
+
+// The slot for the code at the bottom of bits, in one lookup or two.
+template <typename Slot>
+PELKO_ALWAYS_INLINE Slot lookup(const Slot* table, int first_bits, uint64_t bits, Slot link_kind) {
+    Slot slot = table[bits & ((1u << first_bits) - 1)];
+    if (slot & link_kind) slot = table[link_start(slot) + bit_field(bits, slot)];
+    return slot;
+}
+
+// Decodes one literal/length or code-length code and takes its bits (not the
+// extra bits of a length). 0 when the bits lead to no symbol, or to a code
+// longer than the input has left. Bits past the end of the input read as
+// zeros, which cannot matter: the code found is decided by its own bits
+// only, so a code that fits in what is left is found all the same.
 inline uint32_t decode_careful(bit_reader* r, const uint32_t* table, int first_bits) {
     if (r->count < kMaxCodeBits) refill(r);
-    uint32_t slot = lookup(table, first_bits, r->bits);
-    uint32_t code_bits = (slot >> 8) & 15;
-    if ((slot & (kSymbol | kBase | kEndOfBlock)) == 0 || code_bits > r->count) return 0;
+    uint32_t slot = lookup(table, first_bits, r->bits, kLink);
+    uint32_t code_bits = slot & kLength ? (slot >> 24) & 15 : slot & 0xFF;
+    if (!(slot & (kLiteral | kLength | kEndOfBlock)) || code_bits > r->count) return 0;
     consume(r, code_bits);
     return slot;
 }
 
-// The extra bits of a length or distance slot whose code decode_careful took.
-inline bool take_extra(bit_reader* r, uint32_t slot, uint32_t* value) {
-    if (!take_bits(r, (slot & 0xFF) - ((slot >> 8) & 15), value)) return false;
-    *value += slot >> 16;
+// The same for a distance code: 0 when there is none.
+inline uint64_t decode_careful_distance(bit_reader* r, const uint64_t* table) {
+    if (r->count < kMaxCodeBits) refill(r);
+    uint64_t slot = lookup(table, kDistanceBits, r->bits, kDistanceLink);
+    uint32_t code_bits = static_cast<uint8_t>(slot >> 16);
+    if (slot == 0 || code_bits > r->count) return 0;
+    consume(r, code_bits);
+    return slot;
+}
+
+// The length of a length slot whose code decode_careful took: its extra bits
+// follow.
+inline bool take_length(bit_reader* r, uint32_t slot, uint32_t* length) {
+    if (!take_bits(r, (slot & 0xFF) - ((slot >> 24) & 15), length)) return false;
+    *length += ((slot >> 16) & 0xFF) + 3;
     return true;
 }
 
-// The fast loop's way of taking a slot's bits: the whole slot is subtracted
-// from the count, whose low byte stays right (the slot's low byte is the
-// number of bits) while the bytes above it collect borrows nobody reads.
-// That saves masking the slot on every symbol.
-PELKO_ALWAYS_INLINE void take_slot(bit_reader* r, uint32_t slot) {
-    r->bits >>= static_cast<uint8_t>(slot);
-    r->count -= slot;
+inline bool take_distance(bit_reader* r, uint64_t slot, uint32_t* distance) {
+    if (!take_bits(r, static_cast<uint8_t>(slot >> 24), distance)) return false;
+    *distance += static_cast<uint32_t>(slot >> 32) & 0xFFFF;
+    return true;
 }
 
-// Takes the code and extra bits of a length or distance slot in the fast
-// loop; the buffer must hold them all.
-PELKO_ALWAYS_INLINE uint32_t base_plus_extra(bit_reader* r, uint32_t slot) {
-    // Code and extra bits together are at most 15 + 13 = 28 bits.
-    uint32_t taken = static_cast<uint32_t>(r->bits) & ((1u << (slot & 31)) - 1);
-    take_slot(r, slot);
-    return (slot >> 16) + (taken >> ((slot >> 8) & 15));
+// ---------------------------------------------------------------------------
+// The fast loop's bit operations, in two builds: portable, and with BMI1 and
+// BMI2, whose bit-field extraction (BEXTR) and masking (BZHI) take one
+// instruction each where the portable code takes two to four.
+
+template <bool kBmi>
+struct fast_bits;
+
+template <>
+struct fast_bits<false> {
+    // The index of the next lookup, in a table whose first level has width
+    // bits: the bits after the slot's own.
+    template <int width, typename Slot>
+    static PELKO_ALWAYS_INLINE uint64_t next_index(uint64_t bits, Slot slot) {
+        return (bits >> (slot & 63)) & ((1u << width) - 1);
+    }
+    // The bits after the slot's own, for a literal/length slot whose kind is
+    // not known yet; either index can be taken from them.
+    static PELKO_ALWAYS_INLINE uint64_t after(uint64_t bits, uint32_t slot) { return bits >> (slot & 63); }
+    static PELKO_ALWAYS_INLINE uint64_t literal_length_index(uint64_t after) {
+        return after & ((1u << kLiteralLengthBits) - 1);
+    }
+    static PELKO_ALWAYS_INLINE uint64_t field(uint64_t word, uint64_t control) { return bit_field(word, control); }
+    // The low n bits of word, n from 0 to 63.
+    static PELKO_ALWAYS_INLINE uint64_t low_bits(uint64_t word, uint32_t n) {
+        return word & ((uint64_t{1} << (n & 63)) - 1);
+    }
+};
+
+#if PELKO_CPU_X86
+// Written as instructions, since the compiler does not form BEXTR and BZHI
+// from the shifts and masks above; only called after cpuid has reported BMI1
+// and BMI2 (the decoder that uses them is chosen in inflate_raw).
+template <>
+struct fast_bits<true> {
+    template <int width, typename Slot>
+    static PELKO_ALWAYS_INLINE uint64_t next_index(uint64_t bits, Slot slot) {
+        return field(bits, slot);
+    }
+    // Here the field the slot names, already as wide as a literal/length
+    // index after a literal, and narrower after anything else.
+    static PELKO_ALWAYS_INLINE uint64_t after(uint64_t bits, uint32_t slot) { return field(bits, slot); }
+    static PELKO_ALWAYS_INLINE uint64_t literal_length_index(uint64_t after) { return after; }
+    static PELKO_ALWAYS_INLINE uint64_t field(uint64_t word, uint64_t control) {
+        uint64_t result;
+        __asm__("bextr %2, %1, %0" : "=r"(result) : "r"(word), "r"(control));
+        return result;
+    }
+    static PELKO_ALWAYS_INLINE uint64_t low_bits(uint64_t word, uint32_t n) {
+        uint64_t result;
+        __asm__("bzhi %2, %1, %0" : "=r"(result) : "r"(word), "r"(uint64_t{n}));
+        return result;
+    }
+};
+#endif
+
+// The fast loop's way of taking a slot's bits: the slot is subtracted from
+// the count, whose low byte stays right (the slot's low byte is the number of
+// bits) while the bytes above it collect borrows nobody reads. That saves
+// masking the slot on every symbol.
+template <typename Slot>
+PELKO_ALWAYS_INLINE void take_slot(bit_reader* r, Slot slot) {
+    r->bits >>= static_cast<uint8_t>(slot);
+    r->count -= static_cast<uint32_t>(slot);
+}
+
+// A length slot's length, from the bits that start with its code.
+template <bool kBmi>
+PELKO_ALWAYS_INLINE uint32_t length_of(uint64_t bits, uint32_t slot) {
+    uint32_t coded = static_cast<uint32_t>(fast_bits<kBmi>::low_bits(bits, slot & 0xFF));
+    return ((slot >> 16) & 0xFF) + 3 + (coded >> ((slot >> 24) & 15));
+}
+
+// A distance slot's distance, from the bits that start with its code: 0 for
+// a slot without a symbol.
+template <bool kBmi>
+PELKO_ALWAYS_INLINE uint32_t distance_of(uint64_t bits, uint64_t slot) {
+    uint32_t extra = static_cast<uint32_t>(fast_bits<kBmi>::field(bits, slot >> 16));
+    return (static_cast<uint32_t>(slot >> 32) & 0xFFFF) + extra;
 }
 
 // ---------------------------------------------------------------------------
@@ -398,110 +544,81 @@ PELKO_ALWAYS_INLINE uint64_t load64(const uint8_t* p) {
 
 PELKO_ALWAYS_INLINE void store64(uint8_t* p, uint64_t word) { std::memcpy(p, &word, sizeof word); }
 
-// A hint about the cache line ahead bytes after p: no byte is read or
-// written, so an address past the buffer is harmless (it is computed as a
-// number, never as a pointer into the buffer).
-PELKO_ALWAYS_INLINE void prefetch_for_write(const uint8_t* p, uintptr_t ahead) {
-    PELKO_PREFETCH_FOR_WRITE(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(p) + ahead));
-}
-
 PELKO_ALWAYS_INLINE void copy8(uint8_t* to, const uint8_t* from) { store64(to, load64(from)); }
 
-PELKO_ALWAYS_INLINE void copy16(uint8_t* to, const uint8_t* from) {
-    uint8_t chunk[16];
-    std::memcpy(chunk, from, sizeof chunk);
-    std::memcpy(to, chunk, sizeof chunk);
+// For a pattern of d bytes (1 to 7) in the low bytes of a word, the factor
+// that repeats it across the word: a 1 at every multiple of d bytes. The
+// copies land on bytes of their own, so nothing carries.
+constexpr std::array<uint64_t, 8> pattern_repeats() {
+    std::array<uint64_t, 8> repeat{};
+    for (int d = 1; d < 8; ++d)
+        for (int at = 0; at < 8; at += d) repeat[d] |= uint64_t{1} << (8 * at);
+    return repeat;
 }
+constexpr std::array<uint64_t, 8> kPatternRepeat = pattern_repeats();
 
-// Sixteen bytes of ones then sixteen of zeros: the 16 bytes from 16 - n on
-// cover the first n bytes of a 16-byte piece, in memory order whatever the
-// byte order of words.
-constexpr uint8_t kCoverage[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                   0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-// Writes the first length bytes (up to 16) of the 16 at from to to, and
-// writes the rest of to's 16 bytes back as they are. from may be as little as
-// length bytes back: source bytes read from the destination are not used.
-PELKO_ALWAYS_INLINE void merge16(uint8_t* to, const uint8_t* from, uint32_t length) {
-    uint64_t first = load64(kCoverage + 16 - length);
-    uint64_t second = load64(kCoverage + 24 - length);
-    uint64_t head = (load64(from) & first) | (load64(to) & ~first);
-    uint64_t tail = (load64(from + 8) & second) | (load64(to + 8) & ~second);
-    store64(to, head);
-    store64(to + 8, tail);
+// How far, in bits, such a word is turned from one 8 bytes on: by the 8 mod d
+// bytes that the pattern moves on over 8.
+constexpr std::array<uint8_t, 8> pattern_advances() {
+    std::array<uint8_t, 8> advance{};
+    for (int d = 1; d < 8; ++d) advance[d] = static_cast<uint8_t>(8 * (8 % d));
+    return advance;
 }
+constexpr std::array<uint8_t, 8> kPatternAdvance = pattern_advances();
 
-// Copies length bytes (3 to 16) from at least 8 or at least length bytes
-// back, exactly: two overlapping words, or two overlapping halves, or three
-// bytes. Either way every read sees bytes already final.
-PELKO_ALWAYS_INLINE void copy_short(uint8_t* to, const uint8_t* from, uint32_t length) {
-    if (length >= 8) {
-        copy8(to, from);
-        copy8(to + length - 8, from + length - 8);
-    } else if (length >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + length - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + length - 4, &tail, 4);
-    } else {
-        to[0] = from[0];
-        to[1] = from[1];
-        to[2] = from[2];
-    }
-}
+// How many bytes the fast loop's copy of one match may write: the match, and
+// past its end up to the next whole word, but never fewer than the four words
+// it always copies.
+constexpr ptrdiff_t kMaxMatch = 258;
+constexpr ptrdiff_t kMatchWrite = (kMaxMatch + 7) / 8 * 8;
+static_assert(kMatchWrite >= 32, "the first four words of a copy fit");
 
-// Whether the 16 bytes at to lie in one 4 KiB page that already holds some of
-// the output. Reading bytes of a page the program has never written makes
-// some systems map a shared page of zeros first and give the page its own
-// memory only at the write that follows, two faults instead of one; a merge
-// that reads ahead of the output is kept off such pages. (A wrong guess at the
-// page size costs time, never correctness.)
-PELKO_ALWAYS_INLINE bool within_written_page(const uint8_t* to) {
-    uintptr_t offset = reinterpret_cast<uintptr_t>(to) & 4095;
-    return offset - 1 < 4096 - 16;
-}
+// How many bytes of output the fast loop wants behind it: a pattern of fewer
+// than 8 bytes is read as the whole word before the match.
+constexpr ptrdiff_t kFastHistory = 8;
 
 // Format notes: a match copies length bytes (3 to 258) starting distance bytes
 // back, and may overlap what it writes: distance 1 repeats the last byte.
 //
-// The fast loop's copy, for when at least 16 bytes of room are left. With
-// distance 8 or more, every 8-byte word read lies wholly before the word being
-// written, so a copy may go in words, in order; a last word placed to end
-// exactly at the match's end rewrites a few bytes with the values they already
-// hold. The same holds for 16-byte chunks from distance 16. Most matches are
-// at most 16 bytes long and do not overlap themselves: they take the 16 source
-// bytes merged with the 16 bytes at the destination, so the bytes past the
-// match are written back as they were, without a branch on the length.
-// Shorter distances repeat a pattern shorter than a word and go byte by byte
-// (distance 1: a fill). No byte past the match changes.
+// The fast loop's copy, for when kMatchWrite bytes of room are left and at
+// least kFastHistory bytes have been written. It copies whole 8-byte words,
+// the first four whatever the length (most matches are shorter than 32
+// bytes), and so writes up to 29 bytes past the match: bytes the caller is
+// never promised, which the symbols after the match overwrite. Every byte it
+// reads lies before the word being written, in output that this call wrote:
+// - from distance 8 on, each word comes from distance bytes back, where the
+//   bytes are already final;
+// - below 8, the match repeats the d bytes before it. They are spread over a
+//   word, which is stored every 8 bytes, turned on by the 8 mod d bytes that
+//   a pattern of d bytes moves on over 8: the byte i + 8 mod d of the word,
+//   or failing that i + 8 mod d - d, comes to i.
 PELKO_ALWAYS_INLINE void copy_match_fast(uint8_t* to, uint32_t distance, uint32_t length) {
     const uint8_t* from = to - distance;
-    if (length <= 16 && distance >= length) {
-        if (within_written_page(to))
-            merge16(to, from, length);
-        else
-            copy_short(to, from, length);
-    } else if (distance >= 16) {
-        copy16(to, from);
-        for (uint32_t i = 16; i + 16 < length; i += 16) copy16(to + i, from + i);
-        copy16(to + length - 16, from + length - 16);
-    } else if (distance >= 8) {
-        if (length <= 16) {
-            copy_short(to, from, length);
-            return;
+    uint8_t* const stop = to + length;
+    if (distance >= 8) {
+        copy8(to, from);
+        copy8(to + 8, from + 8);
+        copy8(to + 16, from + 16);
+        copy8(to + 24, from + 24);
+        if (length > 32) {
+            to += 32;
+            from += 32;
+            do {
+                copy8(to, from);
+                to += 8;
+                from += 8;
+            } while (to < stop);
         }
-        uint32_t i = 0;
-        do {
-            copy8(to + i, from + i);
-            i += 8;
-        } while (i + 8 <= length);
-        if (i < length) copy8(to + length - 8, from + length - 8);
-    } else if (distance == 1) {
-        std::memset(to, to[-1], length);
     } else {
-        for (uint32_t i = 0; i < length; ++i) to[i] = from[i];
+        uint32_t bits = 8 * distance;
+        uint64_t word = (load_le64(to - 8) >> (64 - bits)) * kPatternRepeat[distance];
+        uint32_t advance = kPatternAdvance[distance];
+        uint32_t wrap = bits - advance;
+        do {
+            store_le64(to, word);
+            word = (word >> advance) | (word << wrap);
+            to += 8;
+        } while (to < stop);
     }
 }
 
@@ -515,35 +632,48 @@ inline void copy_match_exact(uint8_t* to, uint32_t distance, uint32_t length) {
 // ---------------------------------------------------------------------------
 // Blocks
 
-// Where the fast loop may run: enough input for two 8-byte loads, each of
-// which advances by at most 7 bytes; and room for a literal and a longest
-// match, the most one round writes.
+// Where the fast loop may run: enough input for what one round reads (see
+// the loop), and room for a literal and a longest match with what its copy
+// writes past it, the most one round writes.
 constexpr ptrdiff_t kFastInput = 16;
-constexpr ptrdiff_t kFastOutput = 1 + 258;
+constexpr ptrdiff_t kFastOutput = 1 + kMatchWrite;
 
 // Format notes: a compressed block is literals (0..255), the end-of-block
 // symbol (256) and length/distance pairs (257..285, then a distance symbol).
 // A distance reaching before the first output byte is an error: there is no
 // preset dictionary. Returns 0 at the end of the block, -1 on failure.
+template <bool kBmi>
 PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o, const block_tables* tables) {
+    using fast = fast_bits<kBmi>;
     const uint32_t* const literal_length = tables->literal_length;
-    const uint32_t* const distance = tables->distance;
+    const uint64_t* const distance = tables->distance;
     bit_reader r = *reader;
     uint8_t* const start = o->start;
     uint8_t* const end = o->end;
     uint8_t* out = o->next;
     int result = -1;
     for (;;) {
-        // The fast loop. Each round starts with at least 56 bits in the
-        // buffer and the slot of the next code already looked up, and ends
-        // by looking up the slot after it before the buffer is topped up
-        // again, so that a lookup never waits for the input load. A round
-        // takes two literals, or a literal and a match, or a match: at most
-        // 15 + 15 bits before the last lookup, or 15 + 20 (code and extra
-        // bits of a length) before the distance code is looked up, with 15
-        // bits still left for it; the distance's extra bits, at most 13,
-        // come after the next top-up.
-        if (r.end - r.next >= kFastInput && end - out >= kFastOutput) {
+        // The fast loop. A round starts by topping the buffer up to 56 bits
+        // or more, with the slot of its first code already looked up, and
+        // ends by looking up the slot of the code after its last, so that a
+        // lookup never waits for the input load. A round takes two literals,
+        // or a literal and a match, or a match; a code longer than the first
+        // level, rare, is found through its link and decoded whole. The bits
+        // a round takes between top-ups, with those the next lookup looks at,
+        // are at most:
+        // - two literals of 11 bits and the next index of 11: 33;
+        // - a literal of 11 and the next index; a match after it waits for a
+        //   top-up;
+        // - a match: a length, 11 + 5 with its extra bits; a distance, 15 +
+        //   13; and the next index: 55;
+        // - a link, 11 + 4; then a literal of 15 and the next index, or a
+        //   length of 15 + 5 and, after a top-up, a distance as above.
+        // So a round starts with at least 12 bits left from the one before.
+        // A top-up reads the 8 bytes where the one before left the input
+        // position, at most 63 bits past the bits taken by then, and a round
+        // takes at most 11 bits before its second top-up: all it reads lies
+        // within 15 bytes of where the position stood when it started.
+        if (r.end - r.next >= kFastInput && end - out >= kFastOutput && out - start >= kFastHistory) {
             // The loop's own copy of the reader, which nothing else sees, so
             // that it can live in registers.
             bit_reader f = r;
@@ -551,59 +681,75 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
             uint8_t* const out_last = end - kFastOutput;
             int status = 1;  // 1 while the block goes on, then 0 at its end or -1
             refill_word(&f);
-            uint32_t slot = lookup(literal_length, kLiteralLengthBits, f.bits);
-            do {
-                // Literal/length slots are looked up in the first level only;
-                // a link, rare, is followed below and the round starts over
-                // with the slot it leads to.
-                if (slot & kSymbol) {
+            uint32_t slot = literal_length[f.bits & ((1u << kLiteralLengthBits) - 1)];
+            while (f.next <= in_last && out <= out_last) {
+                refill_word(&f);
+                // Both lookups that may follow the slot start before its
+                // kind is tested: a literal/length slot after a literal, a
+                // distance slot after a length. When the test is mispredicted,
+                // the right path finds its lookup under way.
+                uint64_t after = fast::after(f.bits, slot);
+                uint32_t next = literal_length[fast::literal_length_index(after)];
+                uint64_t distance_slot = distance[after & kDistanceMask];
+                if (slot & kLiteral) {
                     take_slot(&f, slot);
                     *out++ = static_cast<uint8_t>(slot >> 16);
-                    slot = first_level(literal_length, kLiteralLengthBits, f.bits);
-                    if (slot & kSymbol) {
+                    slot = next;
+                    after = fast::after(f.bits, slot);
+                    next = literal_length[fast::literal_length_index(after)];
+                    distance_slot = distance[after & kDistanceMask];
+                    if (slot & kLiteral) {
                         take_slot(&f, slot);
                         *out++ = static_cast<uint8_t>(slot >> 16);
-                        slot = first_level(literal_length, kLiteralLengthBits, f.bits);
-                        refill_word(&f);
+                        slot = next;
                         continue;
                     }
+                    refill_word(&f);
                 }
-                if (!(slot & kBase)) {
+                uint32_t length;
+                if (slot & kLength) {
+                    length = length_of<kBmi>(f.bits, slot);
+                    take_slot(&f, slot);
+                } else {
                     if (slot & kLink) {
-                        slot = follow_link(literal_length, kLiteralLengthBits, f.bits, slot);
-                        refill_word(&f);
-                        continue;
+                        slot = literal_length[link_start(slot) + fast::field(f.bits, slot)];
+                        if (slot & kLiteral) {
+                            uint64_t index = fast::template next_index<kLiteralLengthBits>(f.bits, slot);
+                            take_slot(&f, slot);
+                            *out++ = static_cast<uint8_t>(slot >> 16);
+                            slot = literal_length[index];
+                            continue;
+                        }
                     }
-                    if (slot & kEndOfBlock) {
-                        take_slot(&f, slot);
-                        status = 0;
-                    } else {
-                        status = -1;
+                    if (!(slot & kLength)) {
+                        if (slot & kEndOfBlock) {
+                            take_slot(&f, slot);
+                            status = 0;
+                        } else {
+                            status = -1;
+                        }
+                        break;
                     }
-                    break;
+                    distance_slot = distance[fast::template next_index<kDistanceBits>(f.bits, slot)];
+                    length = length_of<kBmi>(f.bits, slot);
+                    take_slot(&f, slot);
+                    refill_word(&f);
                 }
-                uint32_t length = base_plus_extra(&f, slot);
-                slot = lookup(distance, kDistanceBits, f.bits);
-                refill_word(&f);
-                if (!(slot & kBase)) {
+                if (distance_slot & kDistanceLink)
+                    distance_slot = distance[link_start(distance_slot) + fast::field(f.bits, distance_slot)];
+                uint64_t index = fast::template next_index<kLiteralLengthBits>(f.bits, distance_slot);
+                uint32_t dist = distance_of<kBmi>(f.bits, distance_slot);
+                take_slot(&f, distance_slot);
+                // A distance slot without a symbol gives distance 0, which
+                // this test refuses along with distances before the output.
+                if (size_t{dist} - 1 >= static_cast<size_t>(out - start)) {
                     status = -1;
                     break;
                 }
-                uint32_t dist = base_plus_extra(&f, slot);
-                if (dist > static_cast<size_t>(out - start)) {
-                    status = -1;
-                    break;
-                }
-                uint32_t next = first_level(literal_length, kLiteralLengthBits, f.bits);
-                // The merge of short matches reads a little ahead of the
-                // output; asking for those bytes early, as if to write them,
-                // keeps it from waiting on memory the first time through.
-                prefetch_for_write(out, 512);
+                slot = literal_length[index];
                 copy_match_fast(out, dist, length);
                 out += length;
-                slot = next;
-                refill_word(&f);
-            } while (f.next <= in_last && out <= out_last);
+            }
             f.count = static_cast<uint8_t>(f.count);
             r = f;
             if (status != 1) {
@@ -615,7 +761,7 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
         // Near the end of the input or of the output: one symbol, every field
         // checked.
         uint32_t slot = decode_careful(&r, literal_length, kLiteralLengthBits);
-        if (slot & kSymbol) {
+        if (slot & kLiteral) {
             if (out == end) goto done;
             *out++ = static_cast<uint8_t>(slot >> 16);
             continue;
@@ -624,12 +770,12 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
             result = 0;
             goto done;
         }
-        if (!(slot & kBase)) goto done;
+        if (!(slot & kLength)) goto done;
         uint32_t length;
-        if (!take_extra(&r, slot, &length)) goto done;
-        slot = decode_careful(&r, distance, kDistanceBits);
+        if (!take_length(&r, slot, &length)) goto done;
+        uint64_t distance_slot = decode_careful_distance(&r, distance);
         uint32_t dist;
-        if (!(slot & kBase) || !take_extra(&r, slot, &dist)) goto done;
+        if (!distance_slot || !take_distance(&r, distance_slot, &dist)) goto done;
         if (dist > static_cast<size_t>(out - start)) goto done;
         if (length > static_cast<size_t>(end - out)) goto done;
         copy_match_exact(out, dist, length);
@@ -642,18 +788,20 @@ done:
 }
 
 // The same loop twice: once for any x86-64 (or other) processor, and once
-// compiled for processors with BMI2, whose flag-free shifts and bit-field
-// extraction shorten every symbol.
+// compiled for processors with BMI1 and BMI2, whose flag-free shifts, bit-field
+// extraction and masking shorten every symbol.
 using block_decoder = int (*)(bit_reader*, output*, const block_tables*);
 
 int decode_huffman_block(bit_reader* reader, output* o, const block_tables* tables) {
-    return decode_huffman_block_body(reader, o, tables);
+    return decode_huffman_block_body<false>(reader, o, tables);
 }
 
-PELKO_TARGET("bmi2")
-int decode_huffman_block_bmi2(bit_reader* reader, output* o, const block_tables* tables) {
-    return decode_huffman_block_body(reader, o, tables);
+#if PELKO_CPU_X86
+PELKO_TARGET("bmi,bmi2")
+int decode_huffman_block_bmi(bit_reader* reader, output* o, const block_tables* tables) {
+    return decode_huffman_block_body<true>(reader, o, tables);
 }
+#endif
 
 // Format notes: a stored block starts at the next byte boundary with LEN and
 // its ones' complement NLEN, both 16-bit little-endian, then LEN raw bytes.
@@ -676,6 +824,15 @@ int stored_block(bit_reader* r, output* o) {
     return 0;
 }
 
+bool build_literal_length_table(uint32_t* table, const uint8_t* lengths, int count) {
+    return build_table(table, kLiteralLengthTableSize, kLiteralLengthBits, lengths, count, kLiteralLengthSlots.data(),
+                       literal_length_link);
+}
+
+bool build_distance_table(uint64_t* table, const uint8_t* lengths, int count) {
+    return build_table(table, kDistanceTableSize, kDistanceBits, lengths, count, kDistanceSlots.data(), distance_link);
+}
+
 // Format notes: the fixed code of block type 1 gives literals 0..143 eight
 // bits, 144..255 nine, 256..279 seven and 280..287 eight; every distance code
 // has five bits. Symbols 286, 287 and distances 30, 31 have codes but no
@@ -687,10 +844,9 @@ void build_fixed_tables(block_tables* tables) {
     for (; symbol < 256; ++symbol) lengths[symbol] = 9;
     for (; symbol < 280; ++symbol) lengths[symbol] = 7;
     for (; symbol < 288; ++symbol) lengths[symbol] = 8;
-    build_table(tables->literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths, 288,
-                kLiteralLengthSlots.data());
+    build_literal_length_table(tables->literal_length, lengths, 288);
     for (symbol = 0; symbol < 30; ++symbol) lengths[symbol] = 5;
-    build_table(tables->distance, kDistanceTableSize, kDistanceBits, lengths, 30, kDistanceSlots.data());
+    build_distance_table(tables->distance, lengths, 30);
 }
 
 // Format notes: a dynamic block sends its two codes as code lengths, which are
@@ -723,14 +879,15 @@ int build_dynamic_tables(bit_reader* r, block_tables* tables) {
         lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(length);
     }
     uint32_t code_length[kCodeLengthTableSize];
-    build_table(code_length, kCodeLengthTableSize, kCodeLengthBits, lengths, 19, kCodeLengthSlots.data());
+    build_table(code_length, kCodeLengthTableSize, kCodeLengthBits, lengths, 19, kCodeLengthSlots.data(),
+                [](uint32_t, uint32_t) { return uint32_t{0}; });  // codes of at most 7 bits: no links
 
     uint32_t total = literal_length_count + distance_count;
     uint32_t index = 0;
     while (index < total) {
         uint32_t slot = decode_careful(r, code_length, kCodeLengthBits);
         if (!slot) return -1;
-        uint32_t symbol = slot >> 16;
+        uint32_t symbol = (slot >> 16) & 0xFF;
         if (symbol < 16) {
             lengths[index++] = static_cast<uint8_t>(symbol);
             continue;
@@ -752,11 +909,9 @@ int build_dynamic_tables(bit_reader* r, block_tables* tables) {
         while (run-- > 0 && index < total) lengths[index++] = repeated;
     }
 
-    if (!build_table(tables->literal_length, kLiteralLengthTableSize, kLiteralLengthBits, lengths,
-                     static_cast<int>(literal_length_count), kLiteralLengthSlots.data()))
+    if (!build_literal_length_table(tables->literal_length, lengths, static_cast<int>(literal_length_count)))
         return -1;
-    if (!build_table(tables->distance, kDistanceTableSize, kDistanceBits, lengths + literal_length_count,
-                     static_cast<int>(distance_count), kDistanceSlots.data()))
+    if (!build_distance_table(tables->distance, lengths + literal_length_count, static_cast<int>(distance_count)))
         return -1;
     return 0;
 }
@@ -799,12 +954,12 @@ int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t 
     }
 }
 
-}  // namespace
-
-namespace {
-
 block_decoder choose_block_decoder() {
-    return cpu_features_in_use().bmi2 ? decode_huffman_block_bmi2 : decode_huffman_block;
+#if PELKO_CPU_X86
+    cpu_features f = cpu_features_in_use();
+    if (f.bmi1 && f.bmi2) return decode_huffman_block_bmi;
+#endif
+    return decode_huffman_block;
 }
 
 }  // namespace
@@ -813,9 +968,7 @@ int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t o
     return inflate_with(in, in_len, out, out_cap, choose_block_decoder());
 }
 
-const char* inflate_implementation() {
-    return choose_block_decoder() == decode_huffman_block_bmi2 ? "bmi2" : "portable";
-}
+const char* inflate_implementation() { return choose_block_decoder() == decode_huffman_block ? "portable" : "bmi"; }
 
 int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
     return inflate_with(in, in_len, out, out_cap, decode_huffman_block);

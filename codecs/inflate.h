@@ -4,16 +4,20 @@
 #include <cstdint>
 
 // Decodes the raw deflate stream in[0 .. in_len) into out[0 .. out_cap).
-// Returns the number of bytes written (0 or more), or -1 when the stream is
-// malformed, ends before its final block is complete, or does not fit in
-// out_cap bytes (output is never truncated). Bytes after the final block are
-// ignored. After a failure, out holds what was written before it was found;
-// no byte past the bytes written is changed, on failure or success. Allocates
-// nothing; both buffers belong to the caller.
+// Returns the number of bytes it decoded (0 or more), which are out[0 ..
+// count), or -1 when the stream is malformed, ends before its final block is
+// complete, or does not fit in out_cap bytes (output is never truncated).
+// Bytes after the final block are ignored. After a failure, out begins with
+// what was decoded before the failure was found. The contents past the
+// returned count (past what was decoded, after a failure) are unspecified:
+// the decoder may use the room up to out_cap as scratch, but never writes at
+// or past out_cap, and never reads a byte of out that it has not written in
+// the same call. Allocates nothing; both buffers belong to the caller.
 int32_t inflate_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
 
 // Which copy of the block loop inflate_raw takes now, chosen by the
-// processor's features (cpu_features_in_use): "bmi2" or "portable".
+// processor's features (cpu_features_in_use): "bmi" (with BMI1 and BMI2) or
+// "portable".
 const char* inflate_implementation();
 
 // The same decoder on the portable path whatever the processor has; it

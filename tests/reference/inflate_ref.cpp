@@ -8,8 +8,9 @@
 // sorted symbols, with nothing precomputed.
 //
 // What it is not: fast. The product decodes with the table-driven decoder in
-// codecs/inflate.cpp, which must return the same result (count or -1) and
-// write the same bytes for every input; this one is the reference it is
+// codecs/inflate.cpp, which must return the same result (count or -1) for
+// every input, the same bytes up to the count, and after a failure the bytes
+// this one had written when it failed; this one is the reference it is
 // checked against, and lives with the tests.
 //
 // Limits: one call writes less than 2 GiB (the result is a signed 32-bit
@@ -252,7 +253,36 @@ int inflate_ref_block(inflate_ref_state* s, const huffman_ref_table* literal_len
     }
 }
 
-int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
+namespace {
+
+// The blocks of a stream, up to the final one.
+int32_t decode_stream(inflate_ref_state* s) {
+    // Format notes: each block starts with a final-block bit and a 2-bit type:
+    // 0 stored, 1 fixed codes, 2 dynamic codes, 3 reserved (an error).
+    // Decoding ends after the block marked final, wherever that is in the
+    // input; the caller decides whether the count is the one it expected.
+    for (;;) {
+        uint32_t final_block = get_bit(s);
+        uint32_t type = get_bits(s, 2);
+        if (s->error) return -1;
+
+        int result;
+        if (type == 0)
+            result = stored_block(s);
+        else if (type == 1)
+            result = fixed_block(s);
+        else if (type == 2)
+            result = dynamic_block(s);
+        else
+            result = -1;
+        if (result != 0) return -1;
+        if (final_block) return static_cast<int32_t>(s->out_pos);
+    }
+}
+
+}  // namespace
+
+int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap, uint64_t* written) {
     inflate_ref_state s = {};
     s.in = in;
     s.in_len = in_len;
@@ -260,27 +290,7 @@ int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64
     // The count must fit the signed 32-bit result; a stream that would write
     // more fails as one that overflows its buffer.
     s.out_cap = out_cap > INT32_MAX ? INT32_MAX : out_cap;
-
-    // Format notes: each block starts with a final-block bit and a 2-bit type:
-    // 0 stored, 1 fixed codes, 2 dynamic codes, 3 reserved (an error).
-    // Decoding ends after the block marked final, wherever that is in the
-    // input; the caller decides whether the count is the one it expected.
-    for (;;) {
-        uint32_t final_block = get_bit(&s);
-        uint32_t type = get_bits(&s, 2);
-        if (s.error) return -1;
-
-        int result;
-        if (type == 0)
-            result = stored_block(&s);
-        else if (type == 1)
-            result = fixed_block(&s);
-        else if (type == 2)
-            result = dynamic_block(&s);
-        else
-            result = -1;
-        if (result != 0) return -1;
-        if (final_block) return static_cast<int32_t>(s.out_pos);
-    }
+    int32_t result = decode_stream(&s);
+    if (written) *written = s.out_pos;
+    return result;
 }
-

@@ -10,8 +10,11 @@
 // malformed, ends before its final block is complete, or does not fit in
 // out_cap bytes (output is never truncated). Bytes after the final block are
 // ignored. After a failure, out holds what was written before it was found.
-// Allocates nothing; both buffers belong to the caller.
-int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap);
+// It writes out[0], out[1], ... in order and nothing else; when written is
+// not null, *written receives how many, on success (the result) and on
+// failure alike. Allocates nothing; both buffers belong to the caller.
+int32_t inflate_ref_raw(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap,
+                        uint64_t* written = nullptr);
 
 // The pieces inflate_ref_raw is made of, declared for tests.
 

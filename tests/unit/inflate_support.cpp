@@ -1,36 +1,129 @@
 #include "inflate_support.h"
 
+#include <sanitizer/asan_interface.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <tuple>
 
 #include "codecs/inflate.h"
 #include "tests/reference/inflate_ref.h"
 
+namespace {
+
+// A copy of some bytes that ends where a page with no access begins, so that
+// reading one byte past them faults in any build.
+class InputAgainstGuardPage {
+public:
+    explicit InputAgainstGuardPage(const std::string& bytes) {
+        size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        size_ = (bytes.size() + page - 1) / page * page + page;
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return;
+        map_ = static_cast<uint8_t*>(p);
+        uint8_t* guard = map_ + size_ - page;
+        if (mprotect(guard, page, PROT_NONE) != 0) return;
+        data_ = guard - bytes.size();
+        if (!bytes.empty()) std::memcpy(data_, bytes.data(), bytes.size());
+    }
+    ~InputAgainstGuardPage() {
+        if (map_) munmap(map_, size_);
+    }
+    InputAgainstGuardPage(const InputAgainstGuardPage&) = delete;
+    InputAgainstGuardPage& operator=(const InputAgainstGuardPage&) = delete;
+    // Null when the mapping failed.
+    const uint8_t* data() const { return data_; }
+
+private:
+    uint8_t* map_ = nullptr;
+    size_t size_ = 0;
+    uint8_t* data_ = nullptr;
+};
+
+// More than one round of the fast loop can write past where it stands.
+constexpr size_t kGuardBytes = 512;
+
+// An output buffer of capacity bytes and the guard bytes after it, all
+// filled from seed. The guard starts on an 8-byte boundary, the granule in
+// which AddressSanitizer tracks whether memory may be touched.
+class OutputWithGuard {
+public:
+    OutputWithGuard(uint64_t capacity, uint8_t seed)
+        : capacity_(capacity), seed_(seed), offset_((8 - capacity % 8) % 8), bytes_(offset_ + capacity + kGuardBytes) {
+        for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = fill(i);
+        ASAN_POISON_MEMORY_REGION(guard(), kGuardBytes);
+    }
+    ~OutputWithGuard() { ASAN_UNPOISON_MEMORY_REGION(guard(), kGuardBytes); }
+    OutputWithGuard(const OutputWithGuard&) = delete;
+    OutputWithGuard& operator=(const OutputWithGuard&) = delete;
+
+    uint8_t* data() { return bytes_.data() + offset_; }
+    // The first guard byte that is not what it was filled with, or -1.
+    long changed_guard_byte() {
+        ASAN_UNPOISON_MEMORY_REGION(guard(), kGuardBytes);
+        long changed = -1;
+        for (size_t i = 0; i < kGuardBytes && changed < 0; ++i)
+            if (guard()[i] != fill(offset_ + capacity_ + i)) changed = static_cast<long>(i);
+        ASAN_POISON_MEMORY_REGION(guard(), kGuardBytes);
+        return changed;
+    }
+
+private:
+    // A filling no decoder would write at a given place by chance; seed 0xFF
+    // gives its complement.
+    uint8_t fill(size_t i) const { return static_cast<uint8_t>((i * 167 + 13) ^ seed_); }
+    uint8_t* guard() { return bytes_.data() + offset_ + capacity_; }
+
+    uint64_t capacity_;
+    uint8_t seed_;
+    size_t offset_;
+    std::vector<uint8_t> bytes_;
+};
+
+}  // namespace
+
 ::testing::AssertionResult decodes_like_reference(const std::string& stream, uint64_t capacity, int32_t* result,
                                                   std::string* out) {
-    // The input too in a block of exactly its size, so a read past it is caught.
-    std::vector<uint8_t> input(stream.begin(), stream.end());
-    const uint8_t* in = input.empty() ? nullptr : input.data();
-    // The same filling in every block, different from anything a decoder
-    // would write at a given place by chance.
-    std::vector<uint8_t> fast(capacity);
-    for (size_t i = 0; i < fast.size(); ++i) fast[i] = static_cast<uint8_t>(i * 167 + 13);
-    std::vector<uint8_t> portable = fast;
-    std::vector<uint8_t> slow = fast;
-    int32_t got = inflate_raw(in, input.size(), capacity ? fast.data() : nullptr, capacity);
-    int32_t got_portable = inflate_raw_portable(in, input.size(), capacity ? portable.data() : nullptr, capacity);
-    int32_t expected = inflate_ref_raw(in, input.size(), capacity ? slow.data() : nullptr, capacity);
-    if (result) *result = got;
-    if (out) out->assign(fast.begin(), fast.begin() + (got > 0 ? got : 0));
-    for (const auto& [name, result_of, buffer] :
-         {std::tuple{"inflate_raw", got, &fast}, std::tuple{"inflate_raw_portable", got_portable, &portable}}) {
-        if (result_of != expected)
-            return ::testing::AssertionFailure() << name << " returned " << result_of << ", the reference " << expected
-                                                 << " (capacity " << capacity << ", " << input.size()
-                                                 << " input bytes)";
-        for (size_t i = 0; i < slow.size(); ++i)
-            if ((*buffer)[i] != slow[i])
-                return ::testing::AssertionFailure() << name << ": the buffers differ first at byte " << i
-                                                     << " (result " << result_of << ", capacity " << capacity << ")";
+    InputAgainstGuardPage input(stream);
+    if (!input.data()) return ::testing::AssertionFailure() << "no memory for the input";
+    const uint8_t* in = stream.empty() ? nullptr : input.data();
+
+    OutputWithGuard reference(capacity, 0);
+    uint64_t written = 0;
+    int32_t expected = inflate_ref_raw(in, stream.size(), reference.data(), capacity, &written);
+    // What the fast decoders must have produced: the count on success, what
+    // the reference had written on failure.
+    uint64_t produced = expected >= 0 ? static_cast<uint64_t>(expected) : written;
+
+    using decoder = int32_t (*)(const uint8_t*, uint64_t, uint8_t*, uint64_t);
+    for (const auto& [name, decode] : {std::tuple<const char*, decoder>{"inflate_raw", inflate_raw},
+                                       std::tuple<const char*, decoder>{"inflate_raw_portable", inflate_raw_portable}}) {
+        for (uint8_t seed : {uint8_t{0}, uint8_t{0xFF}}) {
+            OutputWithGuard buffer(capacity, seed);
+            int32_t got = decode(in, stream.size(), buffer.data(), capacity);
+            if (got != expected)
+                return ::testing::AssertionFailure() << name << " returned " << got << ", the reference " << expected
+                                                     << " (capacity " << capacity << ", " << stream.size()
+                                                     << " input bytes, buffer filled with " << int{seed} << ")";
+            if (produced > 0 && std::memcmp(buffer.data(), reference.data(), produced) != 0) {
+                uint64_t at = 0;
+                while (buffer.data()[at] == reference.data()[at]) ++at;
+                return ::testing::AssertionFailure()
+                       << name << ": the output differs first at byte " << at << " of the " << produced
+                       << (expected >= 0 ? " it returned" : " the reference wrote before failing") << " (capacity "
+                       << capacity << ", buffer filled with " << int{seed} << ")";
+            }
+            long changed = buffer.changed_guard_byte();
+            if (changed >= 0)
+                return ::testing::AssertionFailure() << name << " wrote at byte " << capacity + changed
+                                                     << ", past the capacity of " << capacity << " (result " << got
+                                                     << ")";
+            if (seed == 0 && decode == inflate_raw) {
+                if (result) *result = got;
+                if (out) out->assign(buffer.data(), buffer.data() + (got > 0 ? got : 0));
+            }
+        }
     }
     return ::testing::AssertionSuccess();
 }

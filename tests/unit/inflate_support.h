@@ -12,13 +12,24 @@
 #include <utility>
 #include <vector>
 
-// Decodes stream with inflate_raw (which takes the BMI2 path where the
+// Decodes stream with inflate_raw (which takes the BMI path where the
 // processor has it), with inflate_raw_portable and with the reference
-// decoder, each into a heap block of exactly capacity bytes (so a write past
-// it is caught under AddressSanitizer) filled beforehand with the same bytes.
-// Succeeds when all return the same result and leave every byte of their
-// blocks the same: the same output, and nothing written past it. *result and
-// *out (the bytes written, when the result is a count) receive inflate_raw's.
+// decoder, and holds both fast ones to what inflate_raw promises, with the
+// reference as the measure:
+// - the same result;
+// - after a success the same bytes up to the count, after a failure the
+//   bytes the reference had written when it failed (what follows them in the
+//   buffer is unspecified);
+// - nothing written at or past the capacity: the buffer is followed by guard
+//   bytes that must come back unchanged, and that AddressSanitizer builds
+//   mark unaddressable, so that any access to them is reported at once;
+// - nothing read past the input, which ends where a page that may not be
+//   read begins;
+// - the same result and bytes whatever the buffer held before: each fast one
+//   decodes twice, into two buffers filled differently, so a byte it read
+//   from output it had not written itself would show.
+// *result and *out (the bytes written, when the result is a count) receive
+// inflate_raw's.
 ::testing::AssertionResult decodes_like_reference(const std::string& stream, uint64_t capacity,
                                                   int32_t* result = nullptr, std::string* out = nullptr);
 

@@ -3,7 +3,8 @@
 // acceptance and failure rule. Hand-built streams that are valid deflate are
 // also run through zlib, so the expectations do not rest on this decoder.
 // Every decode also runs the reference decoder, which must agree on the
-// result and on every byte of the output buffer.
+// result and on the bytes produced, and checks that nothing is written past
+// the buffer or read past the input (decodes_like_reference).
 #include <gtest/gtest.h>
 #include <zlib.h>
 

@@ -258,15 +258,16 @@ TEST(CpuFeatures, DetectionAgreesWithWhatTheKernelReports) {
     EXPECT_EQ(f.pclmul, flags.count("pclmulqdq") == 1);
     EXPECT_EQ(f.avx2, flags.count("avx2") == 1);
     EXPECT_EQ(f.bmi2, flags.count("bmi2") == 1);
+    EXPECT_EQ(f.bmi1, flags.count("bmi1") == 1);
 }
 
 TEST(CpuFeatures, ALimitOnlyTurnsFeaturesOffAndLiftingItRestoresDetection) {
     auto as_text = [](cpu_features f) {
         return std::to_string(f.ssse3) + std::to_string(f.sse41) + std::to_string(f.sha) + std::to_string(f.pclmul) +
-               std::to_string(f.avx2) + std::to_string(f.bmi2);
+               std::to_string(f.avx2) + std::to_string(f.bmi2) + std::to_string(f.bmi1);
     };
     cpu_features detected = cpu_features_detected();
-    cpu_features all{true, true, true, true, true, true};
+    cpu_features all{true, true, true, true, true, true, true};
     cpu_features_limit(&all);
     EXPECT_EQ(as_text(cpu_features_in_use()), as_text(detected));
     // The SHA path also needs SSSE3 and SSE4.1; without them it is not taken.
