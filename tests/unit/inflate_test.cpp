@@ -132,14 +132,17 @@ std::string stored_block(bool final, const std::string& data) {
 }
 
 // A final fixed-code block: literals, then optionally one match as a length
-// symbol and a 5-bit distance code without extra bits, then end of block.
-std::string fixed_block(const std::string& literals, int length_symbol = -1, int distance_code = 0) {
+// symbol without extra bits and a 5-bit distance code with distance_extra
+// (extra_count bits), then end of block.
+std::string fixed_block(const std::string& literals, int length_symbol = -1, int distance_code = 0,
+                        int distance_extra = 0, int extra_count = 0) {
     BitWriter w;
     fixed_header(w, true);
     for (char c : literals) fixed_symbol(w, static_cast<uint8_t>(c));
     if (length_symbol >= 0) {
         fixed_symbol(w, length_symbol);
         w.code(distance_code, 5);
+        w.bits(distance_extra, extra_count);
     }
     fixed_symbol(w, 256);
     return w.bytes();
@@ -205,6 +208,7 @@ TEST(InflateEdges, HandBuiltStreamsDecodeWholeOrFail) {
     ASSERT_EQ(on_the_last_bit.size(), 8u);
     const std::string zlib_then_junk = zlib_raw_deflate(mixed_content(5000, 8), 6) + random_bytes(100, 9);
     const std::string zeros = std::string(4, '\0');  // room for extra bits after the code
+    const std::string pad = std::string(32, '\0');   // more input than the fast loop needs
     // "hi" with the given numbers of literal/length and distance codes.
     auto hi = [](int literal_count, int distance_count) {
         std::vector<int> distance_lengths(distance_count, 0);
@@ -231,6 +235,14 @@ TEST(InflateEdges, HandBuiltStreamsDecodeWholeOrFail) {
         {"length 258 at distance 1 after one literal", fixed_block("x", 285, 0), std::string(259, 'x')},
         {"distance 2 after two bytes", fixed_block("ab", 257, 1), "ababa"},
         {"distance 3 after two bytes", fixed_block("ab", 257, 2), kFails},
+        // The same past the first 8 bytes and with room on both sides, where
+        // the fast loop takes the match.
+        {"distance 8 after eight bytes", fixed_block("abcdefgh", 257, 5, 1, 1) + pad, "abcdefghabc"},
+        {"distance 9 after eight bytes", fixed_block("abcdefgh", 257, 6, 0, 2) + pad, kFails},
+        // A round of the fast loop that writes the most: a literal and a
+        // match of 258, with every room after it.
+        {"a literal and a longest match after eight bytes", fixed_block("abcdefghx", 285, 0) + pad,
+         "abcdefgh" + std::string(259, 'x')},
         {"fixed literal/length symbol 286", fixed_block("a", 286, 0) + zeros, kFails},
         {"fixed literal/length symbol 287", fixed_block("a", 287, 0) + zeros, kFails},
         {"fixed distance code 30", fixed_block("a", 257, 30) + zeros, kFails},
@@ -268,16 +280,15 @@ TEST(InflateEdges, HandBuiltStreamsDecodeWholeOrFail) {
             EXPECT_EQ(inflate_string(c.stream, 1024), -1);
             continue;
         }
-        // Output is never truncated: the stream fits whole or the decode fails.
+        // Output is never truncated: the stream fits whole or the decode
+        // fails, whatever the room after it.
         const std::string& expected = *c.expected;
         const int32_t size = static_cast<int32_t>(expected.size());
         std::string decoded;
         EXPECT_EQ(inflate_string(c.stream, size, &decoded), size);
         EXPECT_TRUE(decoded == expected);
-        EXPECT_EQ(inflate_string(c.stream, size + 100), size);
-        if (size > 0) {
-            EXPECT_EQ(inflate_string(c.stream, size - 1), -1);
-        }
+        for (int32_t capacity = size > 0 ? size - 1 : 1; capacity <= size + 300; ++capacity)
+            ASSERT_EQ(inflate_string(c.stream, capacity), capacity < size ? -1 : size) << "capacity " << capacity;
     }
     uint8_t out[16];
     EXPECT_EQ(inflate_raw(bytes_of("x"), 0, out, sizeof out), -1);  // the length counts, not the pointer
