@@ -47,15 +47,9 @@ TEST(JsonGetString, TheQuotedKeyWholeThenTheFirstStringAfterItsColon) {
     }
 }
 
-constexpr char kFull[] = R"({
-  "version": "1.4",
-  "windows": {
-    "url": "http://site/pelko-1.4.zip",
-    "sha256": "aaaa",
-    "updater_url": "http://site/Pelko-Setup.exe",
-    "updater_sha256": "bbbb"
-  }
-})";
+constexpr char kFull[] = R"({"version": "1.4",
+  "windows": {"url": "http://site/pelko-1.4.zip", "sha256": "aaaa",
+              "updater_url": "http://site/Pelko-Setup.exe", "updater_sha256": "bbbb"}})";
 
 // Each manifest with its outcome, its log and the five values (version,
 // bundle URL and digest, launcher URL and digest).
