@@ -1,12 +1,13 @@
 // Starting the game: its arguments, environment, log files and the waits.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "build_config.h"
 #include "core/game_launch.h"
+#include "peer_tools.h"
 #include "splash/splash.h"
 #include "splash/splash_state.h"
 #include "support.h"
@@ -24,120 +25,87 @@ struct Args {
     char** data() { return argv.data(); }
 };
 
-int number(std::vector<std::string> args) {
-    Args a(std::move(args));
-    return launch_number(a.argc(), a.data());
+TEST(GameArguments, TheLaunchNumberIsAFirstArgumentReadingOneToFourSafeVideoAnExactArgumentAnywhere) {
+    const struct {
+        std::vector<std::string> args;
+        int number;
+        bool safe;
+    } cases[] = {
+        {{}, 0, false}, {{"1"}, 1, false}, {{"4x"}, 4, false}, {{" 2"}, 2, false}, {{"7"}, 0, false},
+        {{"0"}, 0, false}, {{"abc"}, 0, false}, {{"--url", "3"}, 0, false}, {{"pelko://join/abcd"}, 0, false},
+        {{"--safe"}, 0, true}, {{"3", "--safe-video"}, 3, true}, {{"pelko://join/abcd", "x", "--safe"}, 0, true},
+        {{"--SAFE"}, 0, false}, {{"--safe-video=1"}, 0, false}, {{"--safer"}, 0, false},
+    };
+    for (const auto& c : cases) {
+        Args a(c.args);
+        EXPECT_EQ(launch_number(a.argc(), a.data()), c.number) << testing::PrintToString(c.args);
+        EXPECT_EQ(safe_video_requested(a.argc(), a.data()), c.safe) << testing::PrintToString(c.args);
+    }
 }
 
-bool safe(std::vector<std::string> args) {
-    Args a(std::move(args));
-    return safe_video_requested(a.argc(), a.data());
-}
-
-TEST(LaunchNumber, OnlyAFirstArgumentReadingOneToFourCounts) {
-    EXPECT_EQ(number({}), 0);
-    EXPECT_EQ(number({"3"}), 3);
-    EXPECT_EQ(number({"1"}), 1);
-    EXPECT_EQ(number({"4x"}), 4);
-    EXPECT_EQ(number({" 2"}), 2);
-    EXPECT_EQ(number({"7"}), 0);
-    EXPECT_EQ(number({"0"}), 0);
-    EXPECT_EQ(number({"abc"}), 0);
-    EXPECT_EQ(number({"--url", "3"}), 0);
-    EXPECT_EQ(number({"pelko://join/abcd"}), 0);
-}
-
-TEST(SafeVideo, OnlyTheExactArgumentsInAnyPositionCount) {
-    EXPECT_TRUE(safe({"--safe"}));
-    EXPECT_TRUE(safe({"3", "--safe-video"}));
-    EXPECT_TRUE(safe({"pelko://join/abcd", "x", "--safe"}));
-    EXPECT_FALSE(safe({"--SAFE"}));
-    EXPECT_FALSE(safe({"--safe-video=1"}));
-    EXPECT_FALSE(safe({"--safer"}));
-    EXPECT_FALSE(safe({}));
-}
-
-run_context context(const std::string& home, const std::string& game, const char* room = "") {
+run_context context(const std::string& home, const std::string& game) {
     run_context ctx{};
     std::snprintf(ctx.home, sizeof ctx.home, "%s", home.c_str());
     std::snprintf(ctx.game_dir, sizeof ctx.game_dir, "%s", game.c_str());
     std::snprintf(ctx.game_exe, sizeof ctx.game_exe, "%s\\Pelko.exe", game.c_str());
     std::snprintf(ctx.patched_rom, sizeof ctx.patched_rom, "%s\\patched.nds", game.c_str());
-    std::snprintf(ctx.room_code, sizeof ctx.room_code, "%s", room);
     return ctx;
 }
 
 TEST(GameCommandLine, QuotesThePathsAndEndsWithThePortOrTheRoom) {
     run_context ctx = context("C:\\h", "C:\\h\\app.1\\kestrel-core");
+    const std::string paths = "\"C:\\h\\app.1\\kestrel-core\\Pelko.exe\" \"C:\\h\\app.1\\kestrel-core\\patched.nds\" "
+                              "\"C:\\h\\app.1\\kestrel-core\" ";
     char line[kCommandLineSize];
     compose_game_command_line(line, sizeof line, ctx, 0);
-    EXPECT_EQ(std::string(line), std::string("\"C:\\h\\app.1\\kestrel-core\\Pelko.exe\" "
-                                             "\"C:\\h\\app.1\\kestrel-core\\patched.nds\" "
-                                             "\"C:\\h\\app.1\\kestrel-core\" 0 ") +
-                                     PELKO_GAME_SERVER + " 6100");
+    EXPECT_EQ(std::string(line), paths + "0 " PELKO_GAME_SERVER " 6100");
     std::snprintf(ctx.room_code, sizeof ctx.room_code, "ABCD");
     compose_game_command_line(line, sizeof line, ctx, 3);
-    EXPECT_NE(std::string(line).find("\" 3 " PELKO_GAME_SERVER " 6100 --room=ABCD"), std::string::npos);
-    EXPECT_EQ(std::string(line).substr(std::string(line).size() - 16), "6100 --room=ABCD");
+    EXPECT_EQ(std::string(line), paths + "3 " PELKO_GAME_SERVER " 6100 --room=ABCD");
 }
 
-class Logs : public ::testing::Test {
+using Files = std::map<std::string, std::string>;
+
+// The files of a home directory that held `before` after a rotation. A file
+// named `locked` can be neither moved nor deleted, as when a running game
+// holds it open.
+Files rotated(const Files& before, const std::string& locked = "") {
+    TempDir home;
+    FakePlatform fake;
+    for (const auto& [name, content] : before) write_file(home.at(name), content);
+    auto is_locked = [&](const std::string& path) { return !locked.empty() && path.find(locked) != std::string::npos; };
+    fake.fail_move = [&](const std::string& from, const std::string&) { return is_locked(from); };
+    fake.fail_delete = is_locked;
+    rotate_game_logs(home.path().c_str());
+    return snapshot_tree(home.path());
+}
+
+TEST(GameLogs, SevenRunsAreKeptWithACopyOfTheLastAndGapsAndLockedFilesAreSkipped) {
+    EXPECT_EQ(rotated({}), Files{});
+    EXPECT_EQ(rotated({{"game.log", "run A"}}), (Files{{"game.1.log", "run A"}, {"game.prev.log", "run A"}}));
+    Files full = {{"game.log", "current"}, {"game.prev.log", "stale"}};
+    Files moved_up = {{"game.1.log", "current"}, {"game.prev.log", "current"}};
+    for (int n = 1; n <= 7; ++n) {
+        full["game." + std::to_string(n) + ".log"] = "log " + std::to_string(n);
+        if (n < 7) moved_up["game." + std::to_string(n + 1) + ".log"] = "log " + std::to_string(n);
+    }
+    EXPECT_EQ(rotated(full), moved_up);
+    EXPECT_EQ(rotated({{"game.log", "current"}, {"game.3.log", "three"}}, "game.3.log"),
+              (Files{{"game.1.log", "current"}, {"game.3.log", "three"}, {"game.prev.log", "current"}}));
+}
+
+class StartGame : public ::testing::Test {
 protected:
     TempDir tmp;
     FakePlatform fake;
-    std::string home = tmp.at("home");
-    void SetUp() override { make_dirs(home); }
-};
-
-TEST_F(Logs, WithOnlyGameLogItBecomesTheFirstAndThePreviousCopy) {
-    write_file(home + "/game.log", "run A");
-    rotate_game_logs(tmp.win("home").c_str());
-    EXPECT_FALSE(file_exists(home + "/game.log"));
-    EXPECT_EQ(read_file(home + "/game.1.log"), "run A");
-    EXPECT_EQ(read_file(home + "/game.prev.log"), "run A");
-    EXPECT_FALSE(file_exists(home + "/game.2.log"));
-}
-
-TEST_F(Logs, WithSevenKeptLogsTheOldestGoesAndEveryOtherMovesUp) {
-    write_file(home + "/game.log", "current");
-    for (int n = 1; n <= 7; ++n) write_file(home + "/game." + std::to_string(n) + ".log", "log " + std::to_string(n));
-    write_file(home + "/game.prev.log", "stale");
-    rotate_game_logs(tmp.win("home").c_str());
-    EXPECT_EQ(read_file(home + "/game.1.log"), "current");
-    for (int n = 2; n <= 7; ++n)
-        EXPECT_EQ(read_file(home + "/game." + std::to_string(n) + ".log"), "log " + std::to_string(n - 1));
-    EXPECT_EQ(read_file(home + "/game.prev.log"), "current");
-    EXPECT_FALSE(file_exists(home + "/game.log"));
-}
-
-TEST_F(Logs, GapsAndLockedFilesAreSkipped) {
-    write_file(home + "/game.log", "current");
-    write_file(home + "/game.3.log", "three");
-    // A file held open by a running game can be neither moved nor deleted.
-    fake.fail_move = [](const std::string& from, const std::string&) {
-        return from.find("game.3.log") != std::string::npos;
-    };
-    fake.fail_delete = [](const std::string& path) { return path.find("game.3.log") != std::string::npos; };
-    rotate_game_logs(tmp.win("home").c_str());
-    EXPECT_EQ(read_file(home + "/game.3.log"), "three");
-    EXPECT_FALSE(file_exists(home + "/game.4.log"));
-    EXPECT_EQ(read_file(home + "/game.1.log"), "current");
-    EXPECT_EQ(read_file(home + "/game.prev.log"), "current");
-}
-
-TEST_F(Logs, NoLogsAtAllIsFine) {
-    rotate_game_logs(tmp.win("home").c_str());
-    EXPECT_FALSE(file_exists(home + "/game.1.log"));
-    EXPECT_FALSE(file_exists(home + "/game.prev.log"));
-}
-
-class StartGame : public Logs {
-protected:
-    std::string game = home + "/app.1/kestrel-core";
+    std::string home = tmp.at("home"), game = home + "/app.1/kestrel-core";
     run_context ctx = context(tmp.win("home"), tmp.win("home/app.1/kestrel-core"));
     std::string log;
-    int start(std::vector<std::string> args) {
+    void SetUp() override {
         make_dirs(game);
+        splash_state_clear();
+    }
+    int start(std::vector<std::string> args) {
         Args a(std::move(args));
         testing::internal::CaptureStdout();
         int code = start_game(ctx, a.argc(), a.data());
@@ -146,9 +114,10 @@ protected:
     }
 };
 
-TEST_F(StartGame, SetsTheEnvironmentLogsTheLineAndWaitsBeforeEnding) {
+TEST_F(StartGame, SetsTheEnvironmentLogsTheLineStartsTheGameIntoAFreshGameLogAndWaits) {
+    write_file(home + "/game.log", "previous run");
     std::snprintf(ctx.room_code, sizeof ctx.room_code, "WXYZ");
-    EXPECT_EQ(start({"2"}), 0);
+    EXPECT_EQ(start({"2", "--SAFE"}), 0);
     EXPECT_EQ(fake.putenvs,
               (std::vector<std::string>{"VELA_NOOPEN=1", "VELA_STREAM=8199", "PELKO_VIA_UPDATER=1", "VELA_NATIVE=1"}));
     ASSERT_EQ(fake.started.size(), 1u);
@@ -156,7 +125,18 @@ TEST_F(StartGame, SetsTheEnvironmentLogsTheLineAndWaitsBeforeEnding) {
     compose_game_command_line(expected, sizeof expected, ctx, 2);
     EXPECT_EQ(fake.started[0].command_line, expected);
     EXPECT_EQ(log, std::string("launch: ") + expected + "\n");
+    EXPECT_TRUE(fake.started[0].options.inherit_handles);
+    EXPECT_TRUE(fake.started[0].options.no_window);
+    EXPECT_NE(fake.started[0].options.output, nullptr);
+    EXPECT_EQ(read_file(home + "/game.1.log"), "previous run");
+    EXPECT_TRUE(file_exists(home + "/game.log"));
+    EXPECT_EQ(read_file(home + "/game.log"), "");
+    EXPECT_FALSE(file_exists(game + "/softrender.txt"));
     EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
+    // Without a splash the launch never touches it.
+    EXPECT_EQ(fake.lock_enters.load(), 0);
+    EXPECT_TRUE(fake.thread_waits.empty());
+    EXPECT_STREQ(g_splash.line, "");
 }
 
 TEST_F(StartGame, WebModeLeavesOutVelaNative) {
@@ -165,62 +145,42 @@ TEST_F(StartGame, WebModeLeavesOutVelaNative) {
     EXPECT_EQ(fake.putenvs, (std::vector<std::string>{"VELA_NOOPEN=1", "VELA_STREAM=8199", "PELKO_VIA_UPDATER=1"}));
 }
 
-TEST_F(StartGame, TheGameWritesIntoAFreshGameLogWithNoWindowAndInheritedHandles) {
-    write_file(home + "/game.log", "previous run");
-    start({});
-    ASSERT_EQ(fake.started.size(), 1u);
-    EXPECT_TRUE(fake.started[0].options.inherit_handles);
-    EXPECT_TRUE(fake.started[0].options.no_window);
-    EXPECT_NE(fake.started[0].options.output, nullptr);
-    EXPECT_EQ(read_file(home + "/game.1.log"), "previous run");
-    EXPECT_TRUE(file_exists(home + "/game.log"));
-    EXPECT_EQ(read_file(home + "/game.log"), "");
+// A game log that cannot be made leaves the game nothing to inherit.
+TEST_F(StartGame, WithoutAGameLogOrWhenTheGameCannotStartTheRunEndsTheSameWay) {
+    for (bool log_fails : {true, false}) {
+        fake.started.clear();
+        fake.sleeps.clear();
+        fake.fail_create_output = [log_fails](const std::string&) { return log_fails; };
+        fake.start_succeeds = log_fails;
+        EXPECT_EQ(start({}), 0);
+        ASSERT_EQ(fake.started.size(), 1u);
+        EXPECT_EQ(fake.started[0].options.inherit_handles, !log_fails);
+        EXPECT_EQ(fake.started[0].options.output == nullptr, log_fails);
+        EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
+    }
 }
 
-TEST_F(StartGame, WithoutAGameLogTheGameStillStartsButInheritsNothing) {
-    fake.fail_create_output = [](const std::string&) { return true; };
-    EXPECT_EQ(start({}), 0);
-    ASSERT_EQ(fake.started.size(), 1u);
-    EXPECT_FALSE(fake.started[0].options.inherit_handles);
-    EXPECT_EQ(fake.started[0].options.output, nullptr);
-    EXPECT_EQ(fake.total_sleep(), 7000u);
-}
-
-TEST_F(StartGame, AGameThatCannotStartEndsTheRunTheSameWay) {
-    fake.start_succeeds = false;
-    EXPECT_EQ(start({}), 0);
-    EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
-}
-
-TEST_F(StartGame, SafeVideoWritesSoftrenderTxt) {
-    EXPECT_EQ(start({"3", "--safe"}), 0);
-    EXPECT_EQ(read_file(game + "/softrender.txt"), "1\n");
-    std::string path = tmp.win("home/app.1/kestrel-core/softrender.txt");
-    EXPECT_NE(log.find("safe video: wrote " + path + " -- the game will use the software renderer\n"),
-              std::string::npos);
-    EXPECT_NE(fake.started.at(0).command_line.find("\" 3 "), std::string::npos);
-}
-
-TEST_F(StartGame, AnUnwritableSafeVideoFileIsLoggedAndTheLaunchGoesOn) {
-    fake.fail_fopen = [](const std::string& path, const std::string&) {
-        return path.find("softrender.txt") != std::string::npos;
-    };
-    EXPECT_EQ(start({"--safe-video"}), 0);
-    std::string path = tmp.win("home/app.1/kestrel-core/softrender.txt");
-    EXPECT_NE(log.find("safe video: could NOT write " + path + "\n"), std::string::npos);
-    EXPECT_EQ(fake.started.size(), 1u);
-}
-
-TEST_F(StartGame, WithoutTheArgumentNoSoftrenderFileIsWritten) {
-    start({"--SAFE"});
-    EXPECT_FALSE(file_exists(game + "/softrender.txt"));
+TEST_F(StartGame, SafeVideoWritesSoftrenderTxtOrLogsThatItCouldNotAndTheLaunchGoesOn) {
+    const std::string path = tmp.win("home/app.1/kestrel-core/softrender.txt");
+    for (bool writable : {false, true}) {
+        fake.started.clear();
+        fake.fail_fopen = [writable](const std::string& p, const std::string&) {
+            return !writable && p.find("softrender.txt") != std::string::npos;
+        };
+        EXPECT_EQ(start({"3", writable ? "--safe" : "--safe-video"}), 0);
+        ASSERT_EQ(fake.started.size(), 1u);
+        EXPECT_NE(fake.started[0].command_line.find("\" 3 "), std::string::npos);
+        EXPECT_EQ(log, "launch: " + fake.started[0].command_line + "\n" +
+                           (writable ? "safe video: wrote " + path + " -- the game will use the software renderer\n"
+                                     : "safe video: could NOT write " + path + "\n"));
+        EXPECT_EQ(read_file(game + "/softrender.txt"), writable ? "1\n" : "");
+    }
 }
 
 // While a splash runs, the game's start is announced with the only full bar
 // of the run, and the splash is closed 400 ms after the start, before the
 // last wait.
 TEST_F(StartGame, WithASplashTheBarIsFullBeforeTheGameAndTheSplashClosesBeforeTheLastWait) {
-    splash_state_clear();
     splash_start();
     std::string line_at_start;
     int32_t percent_at_start = 0;
@@ -238,14 +198,6 @@ TEST_F(StartGame, WithASplashTheBarIsFullBeforeTheGameAndTheSplashClosesBeforeTh
     EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
     EXPECT_FALSE(splash_is_active());
     EXPECT_EQ(fake.lock_retires.load(), 1);
-}
-
-TEST_F(StartGame, WithoutASplashTheLaunchNeverTouchesTheSplash) {
-    splash_state_clear();
-    EXPECT_EQ(start({}), 0);
-    EXPECT_EQ(fake.lock_enters.load(), 0);
-    EXPECT_TRUE(fake.thread_waits.empty());
-    EXPECT_STREQ(g_splash.line, "");
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 // Records, version directories and the choice of the game a run starts.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/home_layout.h"
 #include "splash/splash_state.h"
@@ -13,157 +16,117 @@ class HomeLayout : public ::testing::Test {
 protected:
     TempDir tmp;
     FakePlatform fake;
-    std::string home = tmp.at("home");
-    std::string whome = tmp.win("home");
+    std::string home, whome;
 
-    void SetUp() override { make_dirs(home); }
-
+    void SetUp() override { use_home("home"); }
+    // A fresh home directory, for each case of a table.
+    void use_home(const std::string& name) {
+        home = tmp.at(name);
+        whome = tmp.win(name);
+        make_dirs(home);
+    }
     // A version directory with a game in its kestrel-core folder.
     void install(const std::string& dir, const std::string& exe = "Pelko.exe") {
         write_file(home + "/" + dir + "/kestrel-core/" + exe, "game");
     }
     std::string game_dir(const std::string& dir) const { return whome + "\\" + dir + "\\kestrel-core"; }
-    std::string newest() {
-        char out[1300] = "untouched";
-        if (!find_newest_game(whome.c_str(), out, sizeof out)) return "";
-        return out;
-    }
-    std::string record(const std::string& name) {
-        char out[1200];
-        read_record((whome + "\\" + name).c_str(), out, sizeof out);
-        return out;
-    }
 };
 
-TEST_F(HomeLayout, RecordsReadAsTheirFirstLineWithoutLineEnd) {
-    write_file(home + "/current.txt", "C:\\games\\x\r\nsecond line");
-    EXPECT_EQ(record("current.txt"), "C:\\games\\x");
-    write_file(home + "/version.txt", "1.4\n");
-    EXPECT_EQ(record("version.txt"), "1.4");
-    write_file(home + "/empty.txt", "");
-    EXPECT_EQ(record("empty.txt"), "");
+TEST_F(HomeLayout, ARecordIsItsFirstLineWithoutLineEndCutToTheBuffer) {
+    auto record = [&](const char* name) {
+        char out[129];
+        std::memset(out, 'x', sizeof out - 1);
+        out[128] = 0;
+        read_record((whome + "\\" + name).c_str(), out, 128);
+        return std::string(out);
+    };
     EXPECT_EQ(record("missing.txt"), "");
-}
-
-TEST_F(HomeLayout, ARecordIsCutToItsBuffer) {
-    write_file(home + "/version.txt", std::string(300, 'v') + "\n");
-    char out[128];
-    read_record((whome + "\\version.txt").c_str(), out, sizeof out);
-    EXPECT_EQ(std::string(out), std::string(127, 'v'));
+    const std::pair<std::string, std::string> records[] = {
+        {"C:\\games\\x\r\nsecond line", "C:\\games\\x"}, {"1.4\n", "1.4"}, {"", ""},
+        {std::string(300, 'v') + "\n", std::string(127, 'v')}};
+    for (const auto& [content, first_line] : records) {
+        write_file(home + "/record.txt", content);
+        EXPECT_EQ(record("record.txt"), first_line) << content;
+    }
 }
 
 TEST(VersionKey, IsTheTextAfterTheLastDot) {
-    EXPECT_STREQ(version_key("app.1.2.10"), "10");
-    EXPECT_STREQ(version_key("app.3.10"), "10");
-    EXPECT_STREQ(version_key("app.9"), "9");
-    EXPECT_STREQ(version_key("app."), "");
-    EXPECT_STREQ(version_key("plain"), "plain");
+    const std::pair<const char*, const char*> keys[] = {{"app.1.2.10", "10"}, {"app.9", "9"}, {"app.", ""},
+                                                        {"plain", "plain"}};
+    for (auto [name, key] : keys) EXPECT_STREQ(version_key(name), key) << name;
 }
 
-TEST_F(HomeLayout, VersionKeysRankAsBytesSoNineBeatsTen) {
-    install("app.10");
-    install("app.9");
-    EXPECT_EQ(newest(), game_dir("app.9") + "\\Pelko.exe");
-}
-
-TEST_F(HomeLayout, AmongEqualKeysTheFirstListedWins) {
-    install("app.3.10");
-    install("app.1.2.10");
-    EXPECT_EQ(newest(), game_dir("app.1.2.10") + "\\Pelko.exe");
-}
-
-TEST_F(HomeLayout, AnOlderInstallWithOnlyKestrelCoreExeIsFound) {
-    install("app.2", "kestrel-core.exe");
-    EXPECT_EQ(newest(), game_dir("app.2") + "\\kestrel-core.exe");
-}
-
-TEST_F(HomeLayout, DirectoriesWithoutAGameAndPlainFilesAreIgnored) {
-    make_dirs(home + "/app.x");
-    write_file(home + "/app.y", "not a directory");
-    write_file(home + "/app.z/Pelko.exe", "flat layouts are not scanned");
-    EXPECT_EQ(newest(), "");
-    install("app.1");
-    EXPECT_EQ(newest(), game_dir("app.1") + "\\Pelko.exe");
-}
-
-TEST_F(HomeLayout, FindNewestGameOnlyAnswersWithoutABuffer) {
-    EXPECT_EQ(find_newest_game(whome.c_str(), nullptr, 0), 0);
-    install("app.1");
-    EXPECT_EQ(find_newest_game(whome.c_str(), nullptr, 0), 1);
-    char small[8] = "x";
-    EXPECT_EQ(find_newest_game(whome.c_str(), small, 0), 1);
-    EXPECT_STREQ(small, "x");
-    EXPECT_EQ(find_newest_game(whome.c_str(), small, sizeof small), 1);
-    EXPECT_EQ(std::string(small), (game_dir("app.1") + "\\Pelko.exe").substr(0, 7));
-}
-
-// --- repair_version_record
-
-class Repair : public HomeLayout {
-protected:
-    void current(const std::string& dir, const std::string& bundle_version) {
-        install(dir);
-        if (!bundle_version.empty()) write_file(home + "/" + dir + "/kestrel-core/version.txt", bundle_version + "\n");
-        write_file(home + "/current.txt", game_dir(dir));
+TEST_F(HomeLayout, TheNewestGameHasTheHighestKeyAsBytesAndIsTheFirstListedAmongEquals) {
+    // Files in a fresh home (a directory where the name ends in "/"), and the game found there.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"app.10/kestrel-core/Pelko.exe", "app.9/kestrel-core/Pelko.exe"}, "app.9\\kestrel-core\\Pelko.exe"},
+        {{"app.3.10/kestrel-core/Pelko.exe", "app.1.2.10/kestrel-core/Pelko.exe"},
+         "app.1.2.10\\kestrel-core\\Pelko.exe"},
+        {{"app.2/kestrel-core/kestrel-core.exe"}, "app.2\\kestrel-core\\kestrel-core.exe"},
+        // Directories without a game in kestrel-core and plain files do not count, whatever their keys.
+        {{"app.x/", "app.y", "app.z/Pelko.exe"}, ""},
+        {{"app.x/", "app.y", "app.z/Pelko.exe", "app.1/kestrel-core/Pelko.exe"}, "app.1\\kestrel-core\\Pelko.exe"},
+    };
+    int n = 0;
+    for (const auto& [files, found] : cases) {
+        use_home("case" + std::to_string(++n));
+        for (const std::string& f : files) {
+            if (f.back() == '/') make_dirs(home + "/" + f);
+            else write_file(home + "/" + f, "game");
+        }
+        const int has = found.empty() ? 0 : 1;
+        const std::string path = has ? whome + "\\" + found : "untouched";
+        char out[1300] = "untouched", small[8] = "x";
+        EXPECT_EQ(find_newest_game(whome.c_str(), out, sizeof out), has) << "case " << n;
+        EXPECT_EQ(std::string(out), path);
+        // Without a buffer it only answers; a small one gets the path cut.
+        EXPECT_EQ(find_newest_game(whome.c_str(), nullptr, 0), has);
+        EXPECT_EQ(find_newest_game(whome.c_str(), small, 0), has);
+        EXPECT_STREQ(small, "x");
+        EXPECT_EQ(find_newest_game(whome.c_str(), small, sizeof small), has);
+        EXPECT_EQ(std::string(small), has ? path.substr(0, 7) : "x");
     }
-    std::string repair() {
+}
+
+// Only a current directory that holds Pelko.exe and a bundle version other
+// than the version record's has the record put back.
+TEST_F(HomeLayout, RepairPutsBackAVersionRecordAheadOfTheCurrentDirectory) {
+    struct Case {
+        const char* game;      // in app.4's kestrel-core, a folder if it ends in "/"; nullptr: Pelko.exe, no record
+        const char* bundle;    // its version.txt; nullptr: none
+        const char* recorded;  // the version record; nullptr: none
+        bool unwritable;       // the version record cannot be written
+        std::string log;
+        const char* after;
+    };
+    const std::string repaired = "  (repaired a half-finished update: the installed app is 4, the record said ";
+    const Case cases[] = {
+        {"Pelko.exe", "4\n", "5\n", false, repaired + "'5')\n", "4\n"},
+        {"Pelko.exe", "4\n", nullptr, false, repaired + "'(nothing)')\n", "4\n"},
+        {"Pelko.exe", "4\n", "4\r\n", false, "", "4\r\n"},
+        {nullptr, "4\n", "5\n", false, "", "5\n"},
+        {"kestrel-core.exe", "4\n", "5\n", false, "", "5\n"},
+        {"Pelko.exe/", "4\n", "5\n", false, "", "5\n"},
+        {"Pelko.exe", nullptr, "5\n", false, "", "5\n"},
+        {"Pelko.exe", "4\n", "5\n", true, "", "5\n"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        use_home("case" + std::to_string(++n));
+        const std::string dir = home + "/app.4/kestrel-core/", game = c.game ? c.game : "Pelko.exe";
+        if (game.back() == '/') make_dirs(dir + game);
+        else write_file(dir + game, "game");
+        if (c.bundle) write_file(dir + "version.txt", c.bundle);
+        if (c.game) write_file(home + "/current.txt", game_dir("app.4"));
+        if (c.recorded) write_file(home + "/version.txt", c.recorded);
+        fake.fail_fopen = [unwritable = c.unwritable](const std::string& path, const std::string& mode) {
+            return unwritable && mode == "w" && path.find("version.txt") != std::string::npos;
+        };
         testing::internal::CaptureStdout();
         repair_version_record(whome.c_str());
-        return testing::internal::GetCapturedStdout();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.log) << "case " << n;
+        EXPECT_EQ(read_file(home + "/version.txt"), c.after) << "case " << n;
     }
-};
-
-TEST_F(Repair, AVersionRecordAheadOfTheCurrentDirectoryIsPutBack) {
-    current("app.4", "4");
-    write_file(home + "/version.txt", "5\n");
-    EXPECT_EQ(repair(), "  (repaired a half-finished update: the installed app is 4, the record said '5')\n");
-    EXPECT_EQ(read_file(home + "/version.txt"), "4\n");
-}
-
-TEST_F(Repair, AMissingVersionRecordIsNamedNothing) {
-    current("app.4", "4");
-    EXPECT_EQ(repair(), "  (repaired a half-finished update: the installed app is 4, the record said '(nothing)')\n");
-    EXPECT_EQ(read_file(home + "/version.txt"), "4\n");
-}
-
-TEST_F(Repair, MatchingRecordsAreLeftAlone) {
-    current("app.4", "4");
-    write_file(home + "/version.txt", "4\r\n");
-    EXPECT_EQ(repair(), "");
-    EXPECT_EQ(read_file(home + "/version.txt"), "4\r\n");
-}
-
-TEST_F(Repair, NothingIsRepairedWithoutAllThreeFacts) {
-    // No current record.
-    write_file(home + "/version.txt", "5\n");
-    EXPECT_EQ(repair(), "");
-    // A current directory that holds only the older game name.
-    install("app.3", "kestrel-core.exe");
-    write_file(home + "/app.3/kestrel-core/version.txt", "3\n");
-    write_file(home + "/current.txt", game_dir("app.3"));
-    EXPECT_EQ(repair(), "");
-    // A current directory without a bundle version file.
-    current("app.4", "");
-    EXPECT_EQ(repair(), "");
-    EXPECT_EQ(read_file(home + "/version.txt"), "5\n");
-}
-
-TEST_F(Repair, AGameNamedPelkoExeThatIsAFolderDoesNotCount) {
-    make_dirs(home + "/app.4/kestrel-core/Pelko.exe");
-    write_file(home + "/app.4/kestrel-core/version.txt", "4\n");
-    write_file(home + "/current.txt", game_dir("app.4"));
-    write_file(home + "/version.txt", "5\n");
-    EXPECT_EQ(repair(), "");
-}
-
-TEST_F(Repair, AnUnwritableRecordIsSkippedSilently) {
-    current("app.4", "4");
-    write_file(home + "/version.txt", "5\n");
-    fake.fail_fopen = [](const std::string& path, const std::string& mode) {
-        return mode == "w" && path.find("version.txt") != std::string::npos;
-    };
-    EXPECT_EQ(repair(), "");
-    EXPECT_EQ(read_file(home + "/version.txt"), "5\n");
 }
 
 // --- resolve_game
@@ -174,87 +137,75 @@ protected:
     std::string log;
     int resolve(bool manifest_read = false) {
         std::snprintf(ctx.home, sizeof ctx.home, "%s", whome.c_str());
-        splash_active_for_test();
+        splash_state_clear();
+        plat_lock_init(&g_splash.lock);
+        g_splash.active.store(1);
         testing::internal::CaptureStdout();
         int result = resolve_game(&ctx, manifest_read);
         log = testing::internal::GetCapturedStdout();
         return result;
     }
-    void splash_active_for_test() {
-        splash_state_clear();
-        plat_lock_init(&g_splash.lock);
-        g_splash.active.store(1);
-    }
     void TearDown() override { g_splash.active.store(0); }
 };
 
+// An install from before the rename starts kestrel-core.exe.
 TEST_F(ResolveGame, TheCurrentRecordNamesTheGame) {
-    install("app.7");
-    write_file(home + "/current.txt", game_dir("app.7"));
-    EXPECT_EQ(resolve(), kRunGoesOn);
-    EXPECT_EQ(std::string(ctx.game_dir), game_dir("app.7"));
-    EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.7") + "\\Pelko.exe");
-    EXPECT_EQ(std::string(ctx.patched_rom), game_dir("app.7") + "\\patched.nds");
-    EXPECT_EQ(log, "");
+    for (auto [exe, line] : {std::pair<std::string, std::string>{"Pelko.exe", ""},
+                             {"kestrel-core.exe", "launch: pre-rename install -> using kestrel-core.exe\n"}}) {
+        use_home(exe);
+        install("app.7", exe);
+        write_file(home + "/current.txt", game_dir("app.7"));
+        EXPECT_EQ(resolve(), kRunGoesOn);
+        EXPECT_EQ(std::string(ctx.game_dir), game_dir("app.7"));
+        EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.7") + "\\" + exe);
+        EXPECT_EQ(std::string(ctx.patched_rom), game_dir("app.7") + "\\patched.nds");
+        EXPECT_EQ(log, line);
+    }
 }
 
-TEST_F(ResolveGame, WithoutACurrentRecordTheInstalledVersionNamesTheDirectory) {
+TEST_F(ResolveGame, WithoutACurrentRecordOrWithAnEmptyOneTheInstalledVersionNamesTheDirectory) {
     install("app.2.1");
     std::snprintf(ctx.installed_version, sizeof ctx.installed_version, "2.1");
     EXPECT_EQ(resolve(), kRunGoesOn);
     EXPECT_EQ(std::string(ctx.game_dir), game_dir("app.2.1"));
-}
-
-TEST_F(ResolveGame, EmptyRecordsLeadToTheBareAppDirectory) {
+    // Both records empty: the bare app directory.
     write_file(home + "/current.txt", "");
     install("app.");
+    ctx.installed_version[0] = 0;
     EXPECT_EQ(resolve(), kRunGoesOn);
     EXPECT_EQ(std::string(ctx.game_dir), whome + "\\app.\\kestrel-core");
 }
 
-TEST_F(ResolveGame, APreRenameInstallStartsKestrelCoreExe) {
-    install("app.1", "kestrel-core.exe");
-    write_file(home + "/current.txt", game_dir("app.1"));
-    EXPECT_EQ(resolve(), kRunGoesOn);
-    EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.1") + "\\kestrel-core.exe");
-    EXPECT_EQ(log, "launch: pre-rename install -> using kestrel-core.exe\n");
+// The current record is rewritten to the game found, when it can be.
+TEST_F(ResolveGame, ACurrentDirectoryWithoutAGameFallsBackButKeepsItsOwnRomPath) {
+    for (bool writable : {true, false}) {
+        use_home(writable ? "writable" : "unwritable");
+        install("app.3");
+        make_dirs(home + "/app.4/kestrel-core");
+        write_file(home + "/current.txt", game_dir("app.4"));
+        fake.fail_fopen = [writable](const std::string& path, const std::string& mode) {
+            return !writable && mode == "w" && path.find("current.txt") != std::string::npos;
+        };
+        EXPECT_EQ(resolve(), kRunGoesOn);
+        EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.3") + "\\Pelko.exe");
+        EXPECT_EQ(std::string(ctx.game_dir), game_dir("app.4"));
+        EXPECT_EQ(std::string(ctx.patched_rom), game_dir("app.4") + "\\patched.nds");
+        EXPECT_EQ(log, "launch: current.txt pointed at an install with no game (" + game_dir("app.4") +
+                           ") -> using " + game_dir("app.3") + "\\Pelko.exe\n");
+        EXPECT_EQ(read_file(home + "/current.txt"), game_dir(writable ? "app.3" : "app.4"));
+    }
 }
 
-TEST_F(ResolveGame, ABrokenCurrentDirectoryFallsBackButKeepsItsOwnRomPath) {
-    install("app.3");
-    make_dirs(home + "/app.4/kestrel-core");
-    write_file(home + "/current.txt", game_dir("app.4"));
-    EXPECT_EQ(resolve(), kRunGoesOn);
-    EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.3") + "\\Pelko.exe");
-    EXPECT_EQ(std::string(ctx.game_dir), game_dir("app.4"));
-    EXPECT_EQ(std::string(ctx.patched_rom), game_dir("app.4") + "\\patched.nds");
-    EXPECT_EQ(log, "launch: current.txt pointed at an install with no game (" + game_dir("app.4") + ") -> using " +
-                       game_dir("app.3") + "\\Pelko.exe\n");
-    EXPECT_EQ(read_file(home + "/current.txt"), game_dir("app.3"));
-}
-
-TEST_F(ResolveGame, AFallbackWhoseRecordCannotBeWrittenStillStarts) {
-    install("app.3");
-    write_file(home + "/current.txt", game_dir("app.9"));
-    fake.fail_fopen = [](const std::string& path, const std::string& mode) {
-        return mode == "w" && path.find("current.txt") != std::string::npos;
-    };
-    EXPECT_EQ(resolve(), kRunGoesOn);
-    EXPECT_EQ(std::string(ctx.game_exe), game_dir("app.3") + "\\Pelko.exe");
-    EXPECT_EQ(read_file(home + "/current.txt"), game_dir("app.9"));
-}
-
-TEST_F(ResolveGame, NoGameAnywhereEndsTheRunAfterEightSecondsOnTheSplash) {
-    EXPECT_EQ(resolve(false), 1);
-    EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
-    EXPECT_STREQ(g_splash.line, "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION");
-}
-
-TEST_F(ResolveGame, NoGameAfterTheManifestWasReadSaysTheFilesAreMissing) {
-    write_file(home + "/current.txt", game_dir("app.5"));
-    EXPECT_EQ(resolve(true), 1);
-    EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
-    EXPECT_STREQ(g_splash.line, "GAME FILES MISSING. REOPEN TO REINSTALL.");
+TEST_F(ResolveGame, NoGameAnywhereEndsTheRunAfterEightSecondsOnTheSplashSayingWhatToDo) {
+    const std::pair<bool, const char*> cases[] = {{false, "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
+                                                  {true, "GAME FILES MISSING. REOPEN TO REINSTALL."}};
+    for (auto [manifest_read, line] : cases) {
+        fake.sleeps.clear();
+        write_file(home + "/current.txt", game_dir("app.5"));
+        EXPECT_EQ(resolve(manifest_read), 1);
+        EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
+        EXPECT_STREQ(g_splash.line, line);
+    }
 }
 
 }  // namespace

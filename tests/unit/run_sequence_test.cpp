@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "build_config.h"
 #include "core/launcher_main.h"
 #include "splash/splash_state.h"
 #include "support.h"
@@ -46,40 +47,65 @@ protected:
     bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
 };
 
-TEST_F(RunSequence, NothingInstalledEndsWithExitOneAfterTheEightSecondWait) {
+TEST_F(RunSequence, NothingInstalledEndsWithExitOneAfterTheEightSecondWaitWithTheErrorOnTheSplash) {
     EXPECT_EQ(run(), 1);
     EXPECT_TRUE(logged("one-tap: no room code -- this launch will host a fresh room\n"));
     EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
     EXPECT_TRUE(fake.started.empty());
     EXPECT_TRUE(file_exists(home));
+    // The splash stays up until the process ends.
+    ASSERT_EQ(fake.threads.size(), 1u);
+    EXPECT_TRUE(splash_is_active());
+    EXPECT_STREQ(g_splash.line, "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION");
+    EXPECT_EQ(g_splash.percent, -1);
+    EXPECT_TRUE(fake.thread_waits.empty()) << "only the game start closes the splash";
 }
 
-TEST_F(RunSequence, AnInstalledClientStartsWithTheRoomOfAnInviteLink) {
+// The arguments reach the game only as the launch number, safe video and the
+// room of an invite link, which wins over an invite file name. Nothing of a
+// hostile link but its code reaches the game.
+TEST_F(RunSequence, AnInstalledClientStartsWithTheRoomOfTheInviteAndClosesTheSplash) {
     install("1.0");
-    EXPECT_EQ(run({"--url", "pelko://join/wxyz"}), 0);
-    EXPECT_TRUE(logged("one-tap: joining room WXYZ (source: a clicked pelko:// invite link)\n"));
-    ASSERT_EQ(fake.started.size(), 1u);
-    std::string game = tmp.win("home/app.1.0/kestrel-core");
-    EXPECT_EQ(fake.started[0].command_line.substr(0, game.size() + 13), "\"" + game + "\\Pelko.exe\" ");
-    EXPECT_NE(fake.started[0].command_line.find(" 0 "), std::string::npos);
-    EXPECT_NE(fake.started[0].command_line.find("6100 --room=WXYZ"), std::string::npos);
-    EXPECT_EQ(fake.total_sleep(), 7000u);
-}
-
-TEST_F(RunSequence, AnInviteFileNameGivesTheRoomWhenNoLinkDoes) {
-    install("1.0");
-    fake.module_path = "/dl/Pelko-Setup-AB12.exe";
-    EXPECT_EQ(run(), 0);
-    EXPECT_TRUE(logged("one-tap: joining room AB12 (source: the name of the installer file"));
-    EXPECT_NE(fake.started.at(0).command_line.find("--room=AB12"), std::string::npos);
-}
-
-TEST_F(RunSequence, ALinkWinsOverAnInviteFileName) {
-    install("1.0");
-    fake.module_path = "/dl/Pelko-Setup-AB12.exe";
-    EXPECT_EQ(run({"pelko://join/WXYZ"}), 0);
-    EXPECT_TRUE(logged("(source: a clicked pelko:// invite link)"));
-    EXPECT_NE(fake.started.at(0).command_line.find("--room=WXYZ"), std::string::npos);
+    const std::string game = tmp.win("home/app.1.0/kestrel-core"), plain = fake.module_path,
+                      invite_file = "/dl/Pelko-Setup-AB12.exe";
+    const struct {
+        std::vector<std::string> args;
+        std::string module_path, number, room;
+        bool from_file_name, safe;
+    } cases[] = {
+        {{"--url", "pelko://join/wxyz"}, plain, "0", "WXYZ", false, false},
+        {{}, invite_file, "0", "AB12", true, false},
+        {{"--url", "pelko://join/ab12\" --safe \"x"}, plain, "0", "AB12", false, false},
+        {{"--url", "pelko://join/abcd --room=EVIL"}, plain, "0", "ABCD", false, false},
+        {{"--url", "pelko://join/abcd%20--safe"}, plain, "0", "ABCD", false, false},
+        {{"--url", "pelko://join/%41%42%43%44"}, plain, "0", "", false, false},
+        {{"--url", "pelko://join/caf\xC3\xA9" "babe"}, plain, "0", "CAF", false, false},
+        {{"--url", "pelko://join/" + std::string(4000, 'q')}, plain, "0", std::string(15, 'Q'), false, false},
+        {{"--url", "pelko://join/abcd&room=x'y"}, plain, "0", "ABCD", false, false},
+        {{"2", "pelko://join/WXYZ", "--safe"}, invite_file, "2", "WXYZ", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        fake.started.clear();
+        fake.sleeps.clear();
+        fake.thread_waits.clear();
+        size_t threads = fake.threads.size();
+        fake.module_path = c.module_path;
+        EXPECT_EQ(run(c.args), 0);
+        const std::string source =
+            c.from_file_name ? "the name of the installer file" : "a clicked pelko:// invite link)\n";
+        EXPECT_TRUE(logged(c.room.empty() ? "one-tap: no room code -- this launch will host a fresh room\n"
+                                          : "one-tap: joining room " + c.room + " (source: " + source));
+        ASSERT_EQ(fake.started.size(), 1u);
+        EXPECT_EQ(fake.started[0].command_line, "\"" + game + "\\Pelko.exe\" \"" + game + "\\patched.nds\" \"" + game +
+                                                    "\" " + c.number + " " PELKO_GAME_SERVER " 6100" +
+                                                    (c.room.empty() ? "" : " --room=" + c.room));
+        EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/softrender.txt"), c.safe ? "1\n" : "");
+        EXPECT_EQ(fake.total_sleep(), 7000u);
+        EXPECT_EQ(fake.threads.size(), threads + 1);
+        EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
+        EXPECT_FALSE(splash_is_active());
+    }
 }
 
 TEST_F(RunSequence, InstallOnlyModeEndsBeforeTheGameEvenWhenEmpty) {
@@ -100,67 +126,15 @@ TEST_F(RunSequence, AnEmptyVelaHomeMeansTheLocalApplicationDataFolder) {
     EXPECT_FALSE(file_exists(home));
 }
 
-TEST_F(RunSequence, AHalfFinishedUpdateIsRepairedBeforeTheGameStarts) {
+// An empty VELA_NO_SPLASH means no splash, and the run still works.
+TEST_F(RunSequence, AHalfFinishedUpdateIsRepairedBeforeTheGameStartsWithoutASplash) {
     install("4");
     write_file(home + "/version.txt", "5\n");
+    fake.env["VELA_NO_SPLASH"] = "";
     EXPECT_EQ(run(), 0);
     EXPECT_TRUE(logged("  (repaired a half-finished update: the installed app is 4, the record said '5')\n"));
     EXPECT_LT(log.find("repaired"), log.find("launch: "));
     EXPECT_EQ(read_file(home + "/version.txt"), "4\n");
-}
-
-TEST_F(RunSequence, ArgumentsReachTheGameOnlyAsTheLaunchNumberAndSafeVideo) {
-    install("1.0");
-    EXPECT_EQ(run({"2", "--safe"}), 0);
-    EXPECT_NE(fake.started.at(0).command_line.find("\" 2 "), std::string::npos);
-    EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/softrender.txt"), "1\n");
-}
-
-TEST_F(RunSequence, NothingOfAHostileLinkButItsCodeReachesTheGame) {
-    install("1.0");
-    const std::vector<std::pair<std::string, std::string>> links = {
-        {"pelko://join/ab12\" --safe \"x", "AB12"},
-        {"pelko://join/abcd --room=EVIL", "ABCD"},
-        {"pelko://join/abcd%20--safe", "ABCD"},
-        {"pelko://join/%41%42%43%44", ""},
-        {"pelko://join/caf\xC3\xA9" "babe", "CAF"},
-        {"pelko://join/" + std::string(4000, 'q'), std::string(15, 'Q')},
-        {"pelko://join/abcd&room=x'y", "ABCD"},
-    };
-    for (const auto& [link, code] : links) {
-        fake.started.clear();
-        ASSERT_EQ(run({"--url", link}), 0) << link;
-        ASSERT_EQ(fake.started.size(), 1u);
-        const std::string& line = fake.started[0].command_line;
-        std::string tail = code.empty() ? " 6100" : " 6100 --room=" + code;
-        EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << link;
-        EXPECT_EQ(line.find("EVIL"), std::string::npos);
-        EXPECT_EQ(line.find("--safe"), std::string::npos);
-        EXPECT_EQ(line.find('%'), std::string::npos);
-    }
-}
-
-TEST_F(RunSequence, TheSplashStartsAndAnErrorStaysOnItUntilTheProcessEnds) {
-    EXPECT_EQ(run(), 1);
-    ASSERT_EQ(fake.threads.size(), 1u);
-    EXPECT_TRUE(splash_is_active());
-    EXPECT_STREQ(g_splash.line, "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION");
-    EXPECT_EQ(g_splash.percent, -1);
-    EXPECT_TRUE(fake.thread_waits.empty()) << "only the game start closes the splash";
-}
-
-TEST_F(RunSequence, AGameStartClosesTheSplash) {
-    install("1.0");
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(fake.threads.size(), 1u);
-    EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
-    EXPECT_FALSE(splash_is_active());
-}
-
-TEST_F(RunSequence, AnEmptyVelaNoSplashMeansNoSplashAndTheRunStillWorks) {
-    install("1.0");
-    fake.env["VELA_NO_SPLASH"] = "";
-    EXPECT_EQ(run(), 0);
     EXPECT_TRUE(fake.threads.empty());
     EXPECT_EQ(fake.lock_enters.load(), 0);
     EXPECT_EQ(fake.started.size(), 1u);
