@@ -2,8 +2,9 @@
 // line, the progress bar and the percentage, and the font's clipping rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,25 +39,13 @@ Surface frame(const char* line, int32_t percent = -1, int32_t counter = 0) {
     return s;
 }
 
-// Where a colour occurs within a band of rows; the default when nowhere.
-struct Box {
-    int left = kSplashWidth, top = kSplashHeight, right = -1, bottom = -1;
-    bool operator==(const Box& o) const {
-        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
-    }
-};
-void PrintTo(const Box& b, std::ostream* os) { *os << b.left << "," << b.top << " to " << b.right << "," << b.bottom; }
-
-Box box_of(const Surface& s, uint32_t colour, int first_row = 0, int last_row = kSplashHeight - 1) {
-    Box b;
-    for (int y = first_row; y <= last_row; ++y)
+// Where a colour occurs: left, top, right, bottom; {kSplashWidth, kSplashHeight, -1, -1} when nowhere.
+using Box = std::array<int, 4>;
+Box box_of(const Surface& s, uint32_t colour) {
+    Box b = {kSplashWidth, kSplashHeight, -1, -1};
+    for (int y = 0; y < kSplashHeight; ++y)
         for (int x = 0; x < kSplashWidth; ++x)
-            if (s.at(x, y) == colour) {
-                b.left = std::min(b.left, x);
-                b.right = std::max(b.right, x);
-                b.top = std::min(b.top, y);
-                b.bottom = std::max(b.bottom, y);
-            }
+            if (s.at(x, y) == colour) b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
     return b;
 }
 
