@@ -168,7 +168,8 @@ TEST_F(RomStep, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) 
         EXPECT_EQ(fake.sleeps, c.sleeps);
         EXPECT_STREQ(g_splash.line, c.line.c_str());
         EXPECT_EQ(file_exists(patched), c.rom.has_value());
-        EXPECT_EQ(read_file(patched), c.rom.value_or(""));
+        // Not EXPECT_EQ: the report of two differing ROMs of megabytes would exhaust the memory.
+        EXPECT_TRUE(read_file(patched) == c.rom.value_or("")) << "patched.nds is not the expected ROM";
         EXPECT_EQ(digest(patched) == PELKO_ROM_SHA256, c.rom == playable);
     }
 }
