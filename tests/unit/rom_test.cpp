@@ -81,8 +81,7 @@ TEST_F(RomStep, AUsablePatchedRomIsKeptAnUnusableOneIsLoggedAndAskedForAgain) {
         {with(usable_rom(512), 0x15D, '\xCE'), false}, {std::string(512, '\0'), false}};
     for (const auto& [rom, usable] : cases) {
         write_file(patched, rom);
-        fake.dialogs.clear();
-        fake.getenv_reads.clear();
+        fake.dialogs.clear(), fake.getenv_reads.clear();
         EXPECT_EQ(acquire(), usable ? kRunGoesOn : 1);
         EXPECT_EQ(log, usable ? "" : asked);
         EXPECT_EQ(fake.dialogs.size(), usable ? 0u : 1u);
@@ -109,13 +108,6 @@ TEST_F(RomStep, WithoutVelaRomTheDialogAsksForADsRomAndItsCancelEndsTheRun) {
     EXPECT_EQ(fake.dialogs[0].size, 260u);
     EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{9000});
     EXPECT_STREQ(g_splash.line, "NO ROM CHOSEN     REOPEN AND PICK");
-    // An empty VELA_ROM means the dialog too; what it picks is used.
-    fake.env["VELA_ROM"] = "";
-    write_file(tmp.at("picked.nds"), usable_rom());
-    fake.dialog_answer = tmp.win("picked.nds");
-    EXPECT_EQ(acquire(), kRunGoesOn);
-    EXPECT_EQ(fake.dialogs.size(), 2u);
-    EXPECT_EQ(read_file(patched), usable_rom());
 }
 
 TEST_F(RomStep, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
@@ -137,6 +129,9 @@ TEST_F(RomStep, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) 
         {playable, kRunGoesOn, playable, {}, preparing},
         // Another DS game, or a dump of the right length that is not the supported one, is played unchanged.
         {usable_rom(), kRunGoesOn, usable_rom(), {1500}, download_play},
+        // An empty VELA_ROM means the dialog, and what it picks is used.
+        {usable_rom(), kRunGoesOn, usable_rom(), {1500}, download_play,
+         [&] { fake.env["VELA_ROM"] = ""; fake.dialog_answer = tmp.win("dump.nds"); }},
         {other, kRunGoesOn, other, {1500}, download_play},
         {"just some notes, not a game\n", 1, std::nullopt, {10000}, "THAT FILE DOESN T LOOK LIKE"},
         {std::nullopt, 1, std::nullopt, {10000}, disk},
@@ -162,9 +157,10 @@ TEST_F(RomStep, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) 
         else fake.env["VELA_ROM"] = tmp.win("missing.nds");
         fake.fail_copy = nullptr;
         fake.ops.fopen = real_fopen;
-        fake.sleeps.clear();
+        fake.sleeps.clear(), fake.dialogs.clear(), fake.dialog_answer.clear();
         if (c.arrange) c.arrange();
         EXPECT_EQ(acquire(), c.result);
+        EXPECT_EQ(fake.dialogs.size(), fake.dialog_answer.empty() ? 0u : 1u);
         EXPECT_EQ(fake.sleeps, c.sleeps);
         EXPECT_STREQ(g_splash.line, c.line.c_str());
         EXPECT_EQ(file_exists(patched), c.rom.has_value());

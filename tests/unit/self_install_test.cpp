@@ -111,15 +111,6 @@ TEST_F(SelfInstall, TheCommandIsCutWhenLongAndNothingIsRegisteredWithoutTheSchem
 
 // --- one-tap test mode
 
-TEST(OnetapReport, WritesTheRoomCodeAndItsSourceAndEndsTheRunWithZero) {
-    TempDir tmp;
-    EXPECT_EQ(onetap_test_report("AB12", 1, tmp.win("report.txt").c_str()), 0);
-    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode=AB12 from_filename=1\n");
-    EXPECT_EQ(onetap_test_report("", 0, tmp.win("report.txt").c_str()), 0);
-    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode= from_filename=0\n");
-    EXPECT_EQ(onetap_test_report("AB12", 0, ""), 0);  // unopenable
-}
-
 // Test mode installs and registers, then reports and ends the run without
 // contacting the site, whether the code came from the file name or a link.
 TEST(OnetapRun, InstallsAndRegistersThenReportsWithoutContactingTheSite) {
@@ -145,7 +136,10 @@ TEST(OnetapRun, InstallsAndRegistersThenReportsWithoutContactingTheSite) {
     EXPECT_FALSE(fake.registry.empty());
     EXPECT_EQ(run({"pelko://join/abcd"}), 0);
     EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode=ABCD from_filename=0\n");
-    fake.env["VELA_ONETAP_TEST"] = "";  // an empty value still means test mode
+    fake.module_path = tmp.win("Downloads\\Pelko-Setup.exe");
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode= from_filename=0\n");
+    fake.env["VELA_ONETAP_TEST"] = "";  // an empty value still means test mode; the report cannot be opened
     EXPECT_EQ(run({}), 0);
     EXPECT_TRUE(fake.http_requests.empty());
     EXPECT_TRUE(fake.sleeps.empty());

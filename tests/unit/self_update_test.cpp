@@ -50,6 +50,9 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
                 untouched = {{"Pelko-Setup.exe", build1}, {"Pelko-Setup.old.exe", "build 0"}},
                 swapped = {{"Pelko-Setup.exe", build2}, {"Pelko-Setup.old.exe", build1}};
     auto none = [](FakePlatform&) {};
+    auto swap_fails = [](FakePlatform& f) {
+        f.fail_move = [](const std::string& from, const std::string&) { return from.find(".new.exe") != from.npos; };
+    };
     struct Case {
         std::function<void(FakePlatform&)> arrange;
         std::string digest, url, room;
@@ -68,12 +71,7 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
          untouched, nullptr},
         {none, fresh, refused, "", kRunGoesOn, fetching, untouched, nullptr},
         // A failed swap, or a new build that cannot start, puts the installed launcher back.
-        {[](FakePlatform& f) {
-             f.fail_move = [](const std::string& from, const std::string&) {
-                 return from.find("Pelko-Setup.new.exe") != std::string::npos;
-             };
-         },
-         fresh, url, "", kRunGoesOn, fetching, kept, nullptr},
+        {swap_fails, fresh, url, "", kRunGoesOn, fetching, kept, nullptr},
         {[](FakePlatform& f) { f.start_succeeds = false; }, fresh, url, "", kRunGoesOn, fetching, kept, ""},
         // The new build runs the rest, given the invite alone, and its outcome is the run's.
         {none, fresh, url, "AB12", 0, fetching + "self-update: swapped in the new updater; it finished the update.\n",
@@ -107,13 +105,12 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
         EXPECT_EQ(files_in(tmp.at(home)), c.after);
         EXPECT_STREQ(g_splash.line, c.log.empty() ? "" : "UPDATING THE INSTALLER");
         EXPECT_EQ(server.requests().size(), fetched + (c.log.empty() || c.url == refused ? 0 : 1));
+        EXPECT_EQ(fake.sleeps, c.result == kRunGoesOn ? std::vector<uint32_t>{} : std::vector<uint32_t>{900000});
         ASSERT_EQ(fake.started.size(), c.args ? 1u : 0u);
         if (!c.args) continue;
         EXPECT_EQ(fake.started[0].command_line, "\"" + whome + "\\Pelko-Setup.exe\"" + c.args);
-        EXPECT_FALSE(fake.started[0].options.inherit_handles);
-        EXPECT_FALSE(fake.started[0].options.no_window);
-        EXPECT_EQ(fake.started[0].options.output, nullptr);
-        EXPECT_EQ(fake.sleeps, c.result == kRunGoesOn ? std::vector<uint32_t>{} : std::vector<uint32_t>{900000});
+        const plat_start_options& options = fake.started[0].options;  // no handles, a window, no output file
+        EXPECT_TRUE(!options.inherit_handles && !options.no_window && options.output == nullptr);
     }
 }
 
