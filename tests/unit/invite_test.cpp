@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/invite.h"
@@ -20,107 +21,62 @@ std::string from_args(std::vector<std::string> args) {
     return code;
 }
 
-TEST(RoomCodeFromArgs, TheLinkPrefixMatchesInAnyCaseAndTheCodeIsUpperCased) {
-    EXPECT_EQ(from_args({"PELKO://Join/ab12cd"}), "AB12CD");
-    EXPECT_EQ(from_args({"pelko://join/wxyz"}), "WXYZ");
-}
-
-TEST(RoomCodeFromArgs, TheCodeEndsAtTheFirstOtherCharacter) {
-    EXPECT_EQ(from_args({"pelko://join/abcd/"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/abcd?x=1#y"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/abcd-ef"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/abcd ef"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/abcd\xC3\xA9z"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/ab-cdef"}), "AB");
-}
-
-TEST(RoomCodeFromArgs, ALongRunIsCutAfterFifteenCharacters) {
-    EXPECT_EQ(from_args({"pelko://join/abcdefghijklmnopqrst"}), "ABCDEFGHIJKLMNO");
-}
-
-TEST(RoomCodeFromArgs, TheFirstFullCodeWinsElseTheLastLinkCounts) {
-    EXPECT_EQ(from_args({"pelko://join/ab", "pelko://join/wxyz"}), "WXYZ");
-    EXPECT_EQ(from_args({"pelko://join/wxyz", "pelko://join/abcd"}), "WXYZ");
-    EXPECT_EQ(from_args({"pelko://join/ab"}), "AB");
-    EXPECT_EQ(from_args({"pelko://join/ab", "pelko://join/"}), "");
-    EXPECT_EQ(from_args({"pelko://join/ab", "pelko://join/c"}), "C");
-}
-
-TEST(RoomCodeFromArgs, OtherArgumentsPlayNoPart) {
-    EXPECT_EQ(from_args({}), "");
-    EXPECT_EQ(from_args({"--url", "pelko://join/abcd"}), "ABCD");
-    EXPECT_EQ(from_args({"3", "--safe", "pelko://join/abcd"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join"}), "");
-    EXPECT_EQ(from_args({"xpelko://join/abcd"}), "");
-    EXPECT_EQ(from_args({"pelko:/join/abcd"}), "");
+TEST(RoomCodeFromArgs, LinksGiveTheirLeadingLettersAndDigitsUpperCased) {
+    // The arguments after the program's name, and the code they give.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        // The prefix matches in any case; the code ends at the first other character, or after 15.
+        {{"PELKO://Join/ab12cd"}, "AB12CD"}, {{"pelko://join/abcd/"}, "ABCD"}, {{"pelko://join/abcd?x=1#y"}, "ABCD"},
+        {{"pelko://join/abcd-ef"}, "ABCD"}, {{"pelko://join/abcd ef"}, "ABCD"},
+        {{"pelko://join/abcd\xC3\xA9z"}, "ABCD"}, {{"pelko://join/ab-cdef"}, "AB"},
+        {{"pelko://join/abcdefghijklmnopqrst"}, "ABCDEFGHIJKLMNO"},
+        // Hostile links yield only letters and digits.
+        {{"pelko://join/ab12\" --safe --room=EVIL"}, "AB12"}, {{"pelko://join/%41%42%43%44"}, ""},
+        {{"pelko://join/abcd%20--safe"}, "ABCD"}, {{"pelko://join/" + std::string(4000, 'z')}, std::string(15, 'Z')},
+        // The first full code wins, else the last link counts.
+        {{"pelko://join/ab", "pelko://join/wxyz"}, "WXYZ"}, {{"pelko://join/wxyz", "pelko://join/abcd"}, "WXYZ"},
+        {{"pelko://join/ab", "pelko://join/"}, ""}, {{"pelko://join/ab", "pelko://join/c"}, "C"},
+        // Other arguments play no part.
+        {{}, ""}, {{"--url", "pelko://join/abcd"}, "ABCD"}, {{"3", "--safe", "pelko://join/abcd"}, "ABCD"},
+        {{"pelko://join"}, ""}, {{"xpelko://join/abcd"}, ""}, {{"pelko:/join/abcd"}, ""},
+    };
+    for (const auto& [args, code] : cases) EXPECT_EQ(from_args(args), code) << testing::PrintToString(args);
 }
 
 TEST(RoomCodeFromArgs, NullEntriesAreSkipped) {
-    char program[] = "x";
-    char link[] = "pelko://join/abcd";
+    char program[] = "x", link[] = "pelko://join/abcd";
     char* argv[] = {program, nullptr, link};
     char code[kRoomCodeSize];
     room_code_from_args(3, argv, code);
     EXPECT_STREQ(code, "ABCD");
 }
 
-TEST(RoomCodeFromArgs, HostileLinksYieldOnlyLettersAndDigits) {
-    EXPECT_EQ(from_args({"pelko://join/ab12\" --safe --room=EVIL"}), "AB12");
-    EXPECT_EQ(from_args({"pelko://join/%41%42%43%44"}), "");
-    EXPECT_EQ(from_args({"pelko://join/abcd%20--safe"}), "ABCD");
-    EXPECT_EQ(from_args({"pelko://join/" + std::string(4000, 'z')}), std::string(15, 'Z'));
-}
-
-class RoomCodeFromFileName : public ::testing::Test {
-protected:
+TEST(RoomCodeFromFileName, OnlyAnInviteInstallerNameGivesACode) {
     FakePlatform fake;
-    std::string code_for(const std::string& path, int* result = nullptr) {
+    auto code_for = [&fake](const std::string& path) {
         fake.module_path = path;
         char code[kRoomCodeSize];
         std::memset(code, '?', sizeof code);
-        int r = room_code_from_file_name(code);
-        if (result) *result = r;
-        EXPECT_EQ(r, code[0] ? 1 : 0);
-        return code;
-    }
-};
-
-TEST_F(RoomCodeFromFileName, AnInviteInstallerNameGivesItsCode) {
-    int result = 0;
-    EXPECT_EQ(code_for("C:\\Users\\p\\Downloads\\Pelko-Setup-AB12.exe", &result), "AB12");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(code_for("C:\\dl\\pelko-setup-ab12 (1).exe"), "AB12");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-ABCD.EXE"), "ABCD");
-    EXPECT_EQ(code_for("/dl/Pelko-Setup-ABCD-E.exe"), "ABCD");
-    EXPECT_EQ(code_for("Pelko-Setup-ABCDEFGHIJKLMNO.exe"), "ABCDEFGHIJKLMNO");
-}
-
-TEST_F(RoomCodeFromFileName, NamesThatAreNoInviteGiveNothing) {
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup.exe"), "");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-ABC.exe"), "");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-AB-CD.exe"), "");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-ABCDEFGHIJKLMNOP.exe"), "");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-ABCD.zip"), "");
-    EXPECT_EQ(code_for("C:\\dl\\Setup-ABCD.exe"), "");
-    EXPECT_EQ(code_for("C:\\Pelko-Setup-ABCD.exe\\other.exe"), "");
-}
-
-TEST_F(RoomCodeFromFileName, TheNameIsReadInUtf8) {
-    // Non-ASCII characters are converted, and end the code like any other.
-    EXPECT_EQ(code_for("C:\\t\xC3\xA9l\xC3\xA9\\Pelko-Setup-ABCD\xC3\xA9.exe"), "ABCD");
-    EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-\xE2\x98\x83" "ABCD.exe"), "");
-}
-
-TEST_F(RoomCodeFromFileName, AnUnreadableOrOverlongModulePathGivesNothing) {
+        int found = room_code_from_file_name(code);
+        EXPECT_EQ(found, code[0] ? 1 : 0) << path;
+        return std::string(code);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"C:\\Users\\p\\Downloads\\Pelko-Setup-AB12.exe", "AB12"}, {"C:\\dl\\pelko-setup-ab12 (1).exe", "AB12"},
+        {"C:\\dl\\Pelko-Setup-ABCD.EXE", "ABCD"}, {"/dl/Pelko-Setup-ABCD-E.exe", "ABCD"},
+        {"Pelko-Setup-ABCDEFGHIJKLMNO.exe", "ABCDEFGHIJKLMNO"},
+        {"C:\\dl\\Pelko-Setup.exe", ""}, {"C:\\dl\\Pelko-Setup-ABC.exe", ""}, {"C:\\dl\\Pelko-Setup-AB-CD.exe", ""},
+        {"C:\\dl\\Pelko-Setup-ABCDEFGHIJKLMNOP.exe", ""}, {"C:\\dl\\Pelko-Setup-ABCD.zip", ""},
+        {"C:\\dl\\Setup-ABCD.exe", ""}, {"C:\\Pelko-Setup-ABCD.exe\\other.exe", ""},
+        // The name is read in UTF-8; a non-ASCII character ends the code like any other.
+        {"C:\\t\xC3\xA9l\xC3\xA9\\Pelko-Setup-ABCD\xC3\xA9.exe", "ABCD"},
+        {"C:\\dl\\Pelko-Setup-\xE2\x98\x83" "ABCD.exe", ""},
+        // A module path of 260 characters or more is not read; 254 is.
+        {"C:\\" + std::string(240, 'd') + "\\Pelko-Setup-ABCD.exe", ""},
+        {"C:\\" + std::string(230, 'd') + "\\Pelko-Setup-ABCD.exe", "ABCD"},
+    };
+    for (const auto& [path, code] : cases) EXPECT_EQ(code_for(path), code) << path;
     fake.module_path_fails = true;
     EXPECT_EQ(code_for("C:\\dl\\Pelko-Setup-ABCD.exe"), "");
-    fake.module_path_fails = false;
-    std::string deep = "C:\\" + std::string(240, 'd') + "\\Pelko-Setup-ABCD.exe";
-    ASSERT_GE(deep.size(), 260u);
-    EXPECT_EQ(code_for(deep), "");
-    std::string fits = "C:\\" + std::string(230, 'd') + "\\Pelko-Setup-ABCD.exe";
-    ASSERT_LT(fits.size(), 260u);
-    EXPECT_EQ(code_for(fits), "ABCD");
 }
 
 TEST(RoomCodeOutcome, TheLogSaysWhereTheCodeCameFrom) {

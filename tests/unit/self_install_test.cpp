@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,157 +15,112 @@
 
 namespace {
 
+using Files = std::map<std::string, std::string>;
+using Registry = std::map<std::string, std::map<std::string, std::string>>;
+
+// Every file below root, by its path from there, with its content.
+Files files_below(const std::string& root) {
+    Files files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), root).string()] = read_file(entry.path().string());
+    return files;
+}
+
+// The scheme's three values, each stored with its NUL, for a launcher at target.
+Registry registered(const std::string& target) {
+    return {{"Software\\Classes\\pelko", {{"", std::string("URL:Pelko", 10)}, {"URL Protocol", std::string(1, '\0')}}},
+            {"Software\\Classes\\pelko\\shell\\open\\command",
+             {{"", "\"" + target + "\" --url \"%1\"" + std::string(1, '\0')}}}};
+}
+
 class SelfInstall : public ::testing::Test {
 protected:
     TempDir tmp;
     FakePlatform fake;
-    std::string home = tmp.at("home");
-    std::string downloads = tmp.at("Downloads");
     char launcher[kLauncherPathSize] = "";
-
-    void SetUp() override {
-        make_dirs(home);
-        make_dirs(downloads);
-    }
-    // The running launcher: a file whose content tells builds apart.
-    void running_as(const std::string& win_path, const std::string& linux_path, const std::string& build) {
-        write_file(linux_path, build);
-        std::snprintf(launcher, sizeof launcher, "%s", win_path.c_str());
-    }
-    void install(int from_filename = 0) { self_install(launcher, tmp.win("home").c_str(), from_filename); }
-    std::string installed() const { return tmp.win("home\\Pelko-Setup.exe"); }
-    std::string command() { return fake.registry["Software\\Classes\\pelko\\shell\\open\\command"][""]; }
 };
 
-TEST_F(SelfInstall, FromADownloadFolderTheCopyInTheHomeIsRegistered) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "build 2");
-    write_file(home + "/Pelko-Setup.exe", "build 1 (older)");
-    install();
-    EXPECT_EQ(read_file(home + "/Pelko-Setup.exe"), "build 2");
-    EXPECT_EQ(read_file(home + "/updater.txt"), installed());
-    EXPECT_EQ(command(), "\"" + installed() + "\" --url \"%1\"" + std::string(1, '\0'));
-}
-
-TEST_F(SelfInstall, TheRegistryHoldsExactlyTheThreeValues) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "b");
-    install();
-    ASSERT_EQ(fake.registry.size(), 2u);
-    const auto& scheme = fake.registry["Software\\Classes\\pelko"];
-    ASSERT_EQ(scheme.size(), 2u);
-    EXPECT_EQ(scheme.at(""), std::string("URL:Pelko", 10));
-    EXPECT_EQ(scheme.at("URL Protocol"), std::string(1, '\0'));
-    const auto& open = fake.registry["Software\\Classes\\pelko\\shell\\open\\command"];
-    ASSERT_EQ(open.size(), 1u);
-    EXPECT_EQ(open.at("").size(), installed().size() + 14);  // quotes, " --url ", "%1" and the NUL
-}
-
-TEST_F(SelfInstall, TheInstalledLauncherInAnyLetterCaseCopiesNothingAndNamesItself) {
-    write_file(home + "/Pelko-Setup.exe", "installed");
-    std::string upper = tmp.win("home\\PELKO-SETUP.EXE");
-    std::snprintf(launcher, sizeof launcher, "%s", upper.c_str());
-    int copies = 0;
-    fake.fail_copy = [&copies](const std::string&, const std::string&) {
-        ++copies;
-        return false;
+TEST_F(SelfInstall, TheHomeCopyIsMadeAndRegisteredUnlessItCannotBe) {
+    struct Case {
+        std::string running;  // the launcher's file, holding "new"
+        int from_filename;
+        bool copy_fails, move_fails, home_exists;
+        Files before;          // other files
+        std::string launcher;  // the launcher's path afterwards
+        std::string target;    // named by updater.txt and the registered command
+        Files after;           // every file but updater.txt
+        int copies;
     };
-    install();
-    EXPECT_EQ(copies, 0);
-    EXPECT_EQ(read_file(home + "/updater.txt"), installed());
+    const std::string dl = "Downloads/Pelko-Setup.exe", invite = "Downloads/Pelko-Setup-AB12.exe",
+                      home = "home/Pelko-Setup.exe";
+    const Case cases[] = {
+        {dl, 0, false, false, true, {{home, "old"}}, dl, home, {{dl, "new"}, {home, "new"}}, 1},
+        // An invite file is moved to the plain name first, over an older download, when its code came from there.
+        {invite, 1, false, false, true, {{dl, "older"}}, dl, home, {{dl, "new"}, {home, "new"}}, 1},
+        {invite, 0, false, false, true, {}, invite, home, {{invite, "new"}, {home, "new"}}, 1},
+        {invite, 1, false, true, true, {}, invite, home, {{invite, "new"}, {home, "new"}}, 1},
+        // A failed copy leaves the earlier installed launcher, else the running one, as the target.
+        {dl, 0, true, false, true, {{home, "old"}}, dl, home, {{dl, "new"}, {home, "old"}}, 1},
+        {dl, 0, true, false, true, {}, dl, dl, {{dl, "new"}}, 1},
+        {dl, 0, false, false, false, {}, dl, dl, {{dl, "new"}}, 1},
+        // The installed launcher, in any letter case, copies nothing and names itself.
+        {"home/PELKO-SETUP.EXE", 0, false, false, true, {{home, "installed"}}, "home/PELKO-SETUP.EXE", home,
+         {{"home/PELKO-SETUP.EXE", "new"}, {home, "installed"}}, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string dir = "case" + std::to_string(++n) + "/";
+        SCOPED_TRACE(dir);
+        if (c.home_exists) make_dirs(tmp.at(dir + "home"));
+        for (const auto& [name, content] : c.before) write_file(tmp.at(dir + name), content);
+        write_file(tmp.at(dir + c.running), "new");
+        std::snprintf(launcher, sizeof launcher, "%s", tmp.win(dir + c.running).c_str());
+        int copies = 0;
+        fake.fail_copy = [&](const std::string&, const std::string&) { return ++copies, c.copy_fails; };
+        fake.fail_move = [&](const std::string&, const std::string&) { return c.move_fails; };
+        fake.registry.clear();
+
+        self_install(launcher, tmp.win(dir + "home").c_str(), c.from_filename);
+        EXPECT_STREQ(launcher, tmp.win(dir + c.launcher).c_str());
+        EXPECT_EQ(copies, c.copies);
+        EXPECT_EQ(fake.registry, registered(tmp.win(dir + c.target)));
+        Files after = c.after;
+        if (c.home_exists) after["home/updater.txt"] = tmp.win(dir + c.target);
+        EXPECT_EQ(files_below(tmp.at(dir)), after);
+    }
 }
 
-TEST_F(SelfInstall, AnInviteFileIsMovedToThePlainNameFirst) {
-    running_as(tmp.win("Downloads\\Pelko-Setup-AB12.exe"), downloads + "/Pelko-Setup-AB12.exe", "build 3");
-    write_file(downloads + "/Pelko-Setup.exe", "an older download");
-    install(1);
-    EXPECT_STREQ(launcher, tmp.win("Downloads\\Pelko-Setup.exe").c_str());
-    EXPECT_FALSE(file_exists(downloads + "/Pelko-Setup-AB12.exe"));
-    EXPECT_EQ(read_file(downloads + "/Pelko-Setup.exe"), "build 3");
-    EXPECT_EQ(read_file(home + "/Pelko-Setup.exe"), "build 3");
-    EXPECT_EQ(read_file(home + "/updater.txt"), installed());
-}
-
-TEST_F(SelfInstall, AnInviteNameIsNotMovedUnlessItCameFromTheFileName) {
-    running_as(tmp.win("Downloads\\Pelko-Setup-AB12.exe"), downloads + "/Pelko-Setup-AB12.exe", "b");
-    install(0);
-    EXPECT_TRUE(file_exists(downloads + "/Pelko-Setup-AB12.exe"));
-}
-
-TEST_F(SelfInstall, AFailedMoveKeepsTheInviteNameAndStillInstalls) {
-    running_as(tmp.win("Downloads\\Pelko-Setup-AB12.exe"), downloads + "/Pelko-Setup-AB12.exe", "b");
-    fake.fail_move = [](const std::string&, const std::string&) { return true; };
-    install(1);
-    EXPECT_STREQ(launcher, tmp.win("Downloads\\Pelko-Setup-AB12.exe").c_str());
-    EXPECT_EQ(read_file(home + "/Pelko-Setup.exe"), "b");
-}
-
-TEST_F(SelfInstall, AFailedCopyLeavesTheEarlierInstalledLauncherAsTheTarget) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "new");
-    write_file(home + "/Pelko-Setup.exe", "running elsewhere");
-    fake.fail_copy = [](const std::string&, const std::string&) { return true; };
-    install();
-    EXPECT_EQ(read_file(home + "/Pelko-Setup.exe"), "running elsewhere");
-    EXPECT_EQ(read_file(home + "/updater.txt"), installed());
-}
-
-TEST_F(SelfInstall, WithoutAnyInstalledCopyTheRunningLauncherIsTheTarget) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "new");
-    fake.fail_copy = [](const std::string&, const std::string&) { return true; };
-    install();
-    EXPECT_EQ(read_file(home + "/updater.txt"), tmp.win("Downloads\\Pelko-Setup.exe"));
-    EXPECT_EQ(command(), "\"" + tmp.win("Downloads\\Pelko-Setup.exe") + "\" --url \"%1\"" + std::string(1, '\0'));
-}
-
-TEST_F(SelfInstall, AMissingHomeLeavesNoUpdaterTxtAndRegistersTheRunningLauncher) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "new");
-    self_install(launcher, tmp.win("no-home").c_str(), 0);
-    EXPECT_FALSE(file_exists(tmp.at("no-home")));
-    EXPECT_NE(command().find(tmp.win("Downloads\\Pelko-Setup.exe")), std::string::npos);
-}
-
-TEST_F(SelfInstall, NoSchemeKeyMeansNoValuesAtAll) {
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "new");
-    fake.fail_reg_create = [](const std::string& key) { return key == "Software\\Classes\\pelko"; };
-    install();
-    EXPECT_TRUE(fake.registry.empty());
-    EXPECT_EQ(read_file(home + "/updater.txt"), installed());
-}
-
-TEST_F(SelfInstall, ALongTargetIsCutInTheRegisteredCommand) {
-    std::string deep = tmp.at(std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(90, 'f'));
+// A long target is cut in the registered command; without the scheme key
+// nothing is registered, and updater.txt is written all the same.
+TEST_F(SelfInstall, TheCommandIsCutWhenLongAndNothingIsRegisteredWithoutTheSchemeKey) {
+    const std::string deep = tmp.at(std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(90, 'f'));
     make_dirs(deep);
-    running_as(tmp.win("Downloads\\Pelko-Setup.exe"), downloads + "/Pelko-Setup.exe", "new");
-    std::string deep_win = deep;
-    self_install(launcher, deep_win.c_str(), 0);
-    std::string stored = command();
-    EXPECT_EQ(stored.size(), 520u);  // 519 characters and the NUL
-    EXPECT_EQ(stored.substr(0, 1 + deep_win.size()), "\"" + deep_win);
+    write_file(tmp.at("Downloads/Pelko-Setup.exe"), "new");
+    std::snprintf(launcher, sizeof launcher, "%s", tmp.win("Downloads\\Pelko-Setup.exe").c_str());
+    self_install(launcher, deep.c_str(), 0);
+    EXPECT_EQ(fake.registry["Software\\Classes\\pelko\\shell\\open\\command"][""],  // 519 characters and the NUL
+              ("\"" + deep + "\\Pelko-Setup.exe\" --url \"%1\"").substr(0, 519) + std::string(1, '\0'));
+    fake.registry.clear();
+    fake.fail_reg_create = [](const std::string& key) { return key == "Software\\Classes\\pelko"; };
+    std::remove((deep + "/updater.txt").c_str());
+    self_install(launcher, deep.c_str(), 0);
+    EXPECT_TRUE(fake.registry.empty());
+    EXPECT_EQ(read_file(deep + "/updater.txt"), deep + "\\Pelko-Setup.exe");
 }
 
 // --- one-tap test mode
 
-TEST(OnetapReport, WritesTheRoomCodeAndItsSource) {
-    TempDir tmp;
-    EXPECT_EQ(onetap_test_report("AB12", 1, tmp.win("report.txt").c_str()), 0);
-    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode=AB12 from_filename=1\n");
-    EXPECT_EQ(onetap_test_report("", 0, tmp.win("report.txt").c_str()), 0);
-    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode= from_filename=0\n");
-}
-
-TEST(OnetapReport, AnUnopenableReportStillEndsTheRunWithZero) {
-    EXPECT_EQ(onetap_test_report("AB12", 0, ""), 0);
-}
-
-class OnetapRun : public ::testing::Test {
-protected:
+// Test mode installs and registers, then reports and ends the run without
+// contacting the site, whether the code came from the file name or a link.
+TEST(OnetapRun, InstallsAndRegistersThenReportsWithoutContactingTheSite) {
     TempDir tmp;
     FakePlatform fake;
-    void SetUp() override {
-        fake.env["VELA_HOME"] = tmp.win("home");
-        fake.env["VELA_ONETAP_TEST"] = tmp.win("report.txt");
-        write_file(tmp.at("Downloads/Pelko-Setup-AB12.exe"), "launcher");
-        fake.module_path = tmp.win("Downloads\\Pelko-Setup-AB12.exe");
-    }
-    int run(std::vector<std::string> args) {
+    fake.env["VELA_HOME"] = tmp.win("home");
+    fake.env["VELA_ONETAP_TEST"] = tmp.win("report.txt");
+    write_file(tmp.at("Downloads/Pelko-Setup-AB12.exe"), "launcher");
+    fake.module_path = tmp.win("Downloads\\Pelko-Setup-AB12.exe");
+    auto run = [](std::vector<std::string> args) {
         args.insert(args.begin(), "Pelko-Setup.exe");
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(&a[0]);
@@ -171,28 +128,21 @@ protected:
         int code = launcher_main(static_cast<int>(argv.size()), argv.data());
         testing::internal::GetCapturedStdout();
         return code;
-    }
-};
-
-TEST_F(OnetapRun, InstallsAndRegistersThenReportsWithoutContactingTheSite) {
+    };
     EXPECT_EQ(run({}), 0);
     EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode=AB12 from_filename=1\n");
     EXPECT_EQ(read_file(tmp.at("home/Pelko-Setup.exe")), "launcher");
     EXPECT_TRUE(file_exists(tmp.at("Downloads/Pelko-Setup.exe")));
     EXPECT_FALSE(fake.registry.empty());
-    EXPECT_TRUE(fake.http_requests.empty());
-    EXPECT_TRUE(fake.sleeps.empty());
-}
-
-TEST_F(OnetapRun, ALinkIsReportedWithFromFilenameZero) {
     EXPECT_EQ(run({"pelko://join/abcd"}), 0);
     EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode=ABCD from_filename=0\n");
-}
-
-TEST_F(OnetapRun, AnEmptyValueStillMeansTestMode) {
-    fake.env["VELA_ONETAP_TEST"] = "";
+    fake.module_path = tmp.win("Downloads\\Pelko-Setup.exe");
+    EXPECT_EQ(run({}), 0);
+    EXPECT_EQ(read_file(tmp.at("report.txt")), "roomcode= from_filename=0\n");
+    fake.env["VELA_ONETAP_TEST"] = "";  // an empty value still means test mode; the report cannot be opened
     EXPECT_EQ(run({}), 0);
     EXPECT_TRUE(fake.http_requests.empty());
+    EXPECT_TRUE(fake.sleeps.empty());
 }
 
 }  // namespace
