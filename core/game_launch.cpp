@@ -58,7 +58,7 @@ void compose_game_command_line(char* out, size_t size, const run_context& ctx, i
 
 void rotate_game_logs(const char* home) {
     char from[kLogPathSize], to[kLogPathSize];
-    format_into(to, sizeof to, "%s%cgame.7.log", home, kPathSeparator);
+    rotated_name(to, sizeof to, home, kOldestLog);
     plat_delete_file(to);
     for (int n = kOldestLog - 1; n >= 1; --n) {
         rotated_name(to, sizeof to, home, n + 1);
@@ -66,7 +66,7 @@ void rotate_game_logs(const char* home) {
         plat_delete_file(to);
         plat_move_file(from, to);
     }
-    format_into(to, sizeof to, "%s%cgame.1.log", home, kPathSeparator);
+    rotated_name(to, sizeof to, home, 1);
     format_into(from, sizeof from, "%s%cgame.log", home, kPathSeparator);
     plat_delete_file(to);
     plat_move_file(from, to);
