@@ -41,9 +41,9 @@ TEST(Crc32, EveryPathAgreesWithTheReferenceAtEveryLengthAndAlignment) {
         }
     }
     // An empty buffer may be null.
-    for (uint32_t crc : {crc32_buffer(nullptr, 0), crc32_portable(nullptr, 0), crc32_clmul(nullptr, 0)}) {
+    for (uint32_t crc : {crc32_buffer(nullptr, 0), crc32_portable(nullptr, 0), crc32_clmul(nullptr, 0),
+                         crc32_ref_buffer(nullptr, 0)})
         EXPECT_EQ(crc, 0u);
-    }
     // The machines the tests run on have PCLMULQDQ; where it is missing this
     // says so rather than passing quietly.
     if (!clmul) GTEST_SKIP() << "no PCLMULQDQ here: only the portable path was checked";
@@ -52,7 +52,6 @@ TEST(Crc32, EveryPathAgreesWithTheReferenceAtEveryLengthAndAlignment) {
 // The CRC of the nine digits "123456789" is this CRC's standard check value.
 TEST(Crc32, TheReferenceMatchesZlibAndTheCheckValue) {
     EXPECT_EQ(crc32_ref_buffer(bytes_of("123456789"), 9), 0xCBF43926u);
-    EXPECT_EQ(crc32_ref_buffer(nullptr, 0), 0u);
     std::string data = random_bytes(100000, 42);
     for (size_t length : {size_t{1}, size_t{63}, size_t{64}, size_t{99999}})
         EXPECT_EQ(crc32_ref_buffer(bytes_of(data), length), zlib_crc32(data.substr(0, length))) << length;

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "peer_tools.h"
 #include "platform/platform.h"
 #include "platform/posix/command_line.h"
 #include "platform/posix/wildcard.h"
@@ -31,33 +34,28 @@ TEST_F(PosixFiles, BackslashPathsReachTheFileSystem) {
     EXPECT_EQ(plat_fopen(w("a").c_str(), "rb"), nullptr);
 }
 
-TEST_F(PosixFiles, MovesReplaceOnlyWhenAsked) {
+// Moves replace only when asked; copies honour fail-if-exists, never copy a
+// directory and refuse to copy a file onto itself.
+TEST_F(PosixFiles, MovesAndCopiesReplaceOnlyWhenAskedAndOnlyFiles) {
     write_file(tmp.at("from"), "new");
     write_file(tmp.at("to"), "old");
-    EXPECT_FALSE(plat_move_file(w("from").c_str(), w("to").c_str()));
-    EXPECT_EQ(read_file(tmp.at("to")), "old");
-    EXPECT_TRUE(plat_move_file_replace(w("from").c_str(), w("to").c_str()));
-    EXPECT_EQ(read_file(tmp.at("to")), "new");
-    EXPECT_FALSE(plat_move_file(w("missing").c_str(), w("other").c_str()));
     make_dirs(tmp.at("dir"));
-    write_file(tmp.at("f"), "f");
-    EXPECT_FALSE(plat_move_file_replace(w("f").c_str(), w("dir").c_str()));
+    EXPECT_FALSE(plat_move_file(w("from").c_str(), w("to").c_str()));
+    EXPECT_FALSE(plat_move_file(w("missing").c_str(), w("other").c_str()));
+    EXPECT_FALSE(plat_copy_file(w("from").c_str(), w("to").c_str(), true));
+    EXPECT_EQ(read_file(tmp.at("to")), "old");
+    EXPECT_TRUE(plat_copy_file(w("from").c_str(), w("to").c_str(), false));
+    EXPECT_EQ(read_file(tmp.at("to")), "new");
+    EXPECT_FALSE(plat_copy_file(w("dir").c_str(), w("dir2").c_str(), false));
+    EXPECT_FALSE(plat_copy_file(w("to").c_str(), w("to").c_str(), false));
+    EXPECT_EQ(read_file(tmp.at("to")), "new");
+    write_file(tmp.at("from"), "newer");
+    EXPECT_TRUE(plat_move_file_replace(w("from").c_str(), w("to").c_str()));
+    EXPECT_EQ(read_file(tmp.at("to")), "newer");
+    EXPECT_FALSE(plat_move_file_replace(w("to").c_str(), w("dir").c_str()));
 }
 
-TEST_F(PosixFiles, CopiesHonourFailIfExistsAndNeverCopyDirectories) {
-    write_file(tmp.at("src"), "content");
-    write_file(tmp.at("dst"), "old");
-    EXPECT_FALSE(plat_copy_file(w("src").c_str(), w("dst").c_str(), true));
-    EXPECT_EQ(read_file(tmp.at("dst")), "old");
-    EXPECT_TRUE(plat_copy_file(w("src").c_str(), w("dst").c_str(), false));
-    EXPECT_EQ(read_file(tmp.at("dst")), "content");
-    make_dirs(tmp.at("d"));
-    EXPECT_FALSE(plat_copy_file(w("d").c_str(), w("d2").c_str(), false));
-    EXPECT_FALSE(plat_copy_file(w("src").c_str(), w("src").c_str(), false));
-    EXPECT_EQ(read_file(tmp.at("src")), "content");
-}
-
-TEST_F(PosixFiles, DeletionDistinguishesFilesDirectoriesAndReadOnly) {
+TEST_F(PosixFiles, DeletionDistinguishesFilesDirectoriesLinksAndReadOnly) {
     make_dirs(tmp.at("d/sub"));
     EXPECT_FALSE(plat_delete_file(w("d").c_str()));
     EXPECT_FALSE(plat_remove_directory(w("d").c_str()));
@@ -69,16 +67,14 @@ TEST_F(PosixFiles, DeletionDistinguishesFilesDirectoriesAndReadOnly) {
     ASSERT_TRUE(plat_set_file_attributes(w("ro").c_str(), PLAT_ATTR_NORMAL));
     EXPECT_TRUE(plat_delete_file(w("ro").c_str()));
     EXPECT_EQ(plat_get_file_attributes(w("ro").c_str()), PLAT_INVALID_ATTRIBUTES);
-}
-
-TEST_F(PosixFiles, ADirectoryLinkIsAReparsePointRemovedAsADirectory) {
-    make_dirs(tmp.at("target"));
-    write_file(tmp.at("target/keep"), "k");
-    ASSERT_EQ(symlink(tmp.at("target").c_str(), tmp.at("link").c_str()), 0);
+    // A link to a directory is a reparse point, removed as a directory
+    // without touching what it points to.
+    write_file(tmp.at("d/keep"), "k");
+    ASSERT_EQ(symlink(tmp.at("d").c_str(), tmp.at("link").c_str()), 0);
     EXPECT_EQ(plat_get_file_attributes(w("link").c_str()), PLAT_ATTR_DIRECTORY | PLAT_ATTR_REPARSE_POINT);
     EXPECT_FALSE(plat_delete_file(w("link").c_str()));
     EXPECT_TRUE(plat_remove_directory(w("link").c_str()));
-    EXPECT_EQ(read_file(tmp.at("target/keep")), "k");
+    EXPECT_EQ(read_file(tmp.at("d/keep")), "k");
 }
 
 std::vector<std::string> list(const std::string& pattern) {
@@ -98,16 +94,33 @@ TEST_F(PosixFiles, ListingsMatchLikeWindowsAndSortWithoutRegardToCase) {
     EXPECT_EQ(list(w("*")), (std::vector<std::string>{".", "..", "app", "App.1", "app.10", "APP.2", "apple", "b.txt"}));
     EXPECT_TRUE(list(w("zzz*")).empty());
     EXPECT_TRUE(list(w("missing\\*")).empty());
+    // The name rules on their own: "*" and "?" without regard to case, and
+    // "name.*" also matching the bare name.
+    for (auto [pattern, name, matches] : {std::tuple{"*", "anything.txt", true}, {"a?c", "ABC", true},
+                                          {"a?c", "ac", false}, {"app.*", "app.", true}, {"app.*", "app", true},
+                                          {"app.*", "apple", false}, {"*.log", "game.1.log", true}})
+        EXPECT_EQ(windows_name_matches(pattern, name), matches) << pattern << " on " << name;
 }
 
-TEST(Wildcards, StarQuestionMarkAndTheBareNameRule) {
-    EXPECT_TRUE(windows_name_matches("*", "anything.txt"));
-    EXPECT_TRUE(windows_name_matches("a?c", "ABC"));
-    EXPECT_FALSE(windows_name_matches("a?c", "ac"));
-    EXPECT_TRUE(windows_name_matches("app.*", "app."));
-    EXPECT_TRUE(windows_name_matches("app.*", "app"));
-    EXPECT_FALSE(windows_name_matches("app.*", "apple"));
-    EXPECT_TRUE(windows_name_matches("*.log", "game.1.log"));
+// A key is a folder under $PELKO_REGISTRY_ROOT, a value a file holding
+// exactly the stored bytes; the unnamed value is "(Default)".
+TEST_F(PosixFiles, RegistryKeysAreFoldersAndValuesFilesOfTheStoredBytes) {
+    const char* saved = std::getenv("PELKO_REGISTRY_ROOT");
+    const std::string old = saved ? saved : "";
+    setenv("PELKO_REGISTRY_ROOT", tmp.at("hkcu").c_str(), 1);
+    plat_reg_key key = nullptr, sub = nullptr;
+    EXPECT_TRUE(plat_reg_create_key(nullptr, "Software\\Classes\\p", &key) &&
+                plat_reg_create_key(key, "shell\\open", &sub) && plat_reg_set_string(key, "URL Protocol", "", 1) &&
+                plat_reg_set_string(sub, nullptr, "\"g.exe\" \"%1\"", 13));
+    if (key) plat_reg_close_key(key);
+    if (sub) plat_reg_close_key(sub);
+    saved ? setenv("PELKO_REGISTRY_ROOT", old.c_str(), 1) : unsetenv("PELKO_REGISTRY_ROOT");
+    const std::string k = "Software/Classes/p";
+    EXPECT_EQ(snapshot_tree(tmp.at("hkcu")),
+              (std::map<std::string, std::string>{{"Software", "<dir>"}, {"Software/Classes", "<dir>"}, {k, "<dir>"},
+                                                  {k + "/URL Protocol", std::string(1, '\0')},
+                                                  {k + "/shell", "<dir>"}, {k + "/shell/open", "<dir>"},
+                                                  {k + "/shell/open/(Default)", std::string("\"g.exe\" \"%1\"\0", 13)}}));
 }
 
 TEST(CommandLine, SplitsByTheCRuntimeRules) {
@@ -119,16 +132,12 @@ TEST(CommandLine, SplitsByTheCRuntimeRules) {
     EXPECT_EQ(split_command_line("\"C:\\dir\\\" next"), (V{"C:\\dir\\", "next"}));
 }
 
-TEST_F(PosixFiles, AStartedProcessWritesIntoTheOutputFile) {
-    std::string exe = STUB_GAME_PATH;
+TEST_F(PosixFiles, AStartedProcessWritesIntoTheOutputFileAMissingProgramDoesNotStart) {
     plat_handle out = plat_create_output_file(w("game.log").c_str());
     ASSERT_NE(out, nullptr);
-    std::string line = "\"" + exe + "\" \"two words\" 3";
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back(0);
+    std::string line = "\"" STUB_GAME_PATH "\" \"two words\" 3";
     plat_process p{};
-    plat_start_options options{true, true, out};
-    ASSERT_TRUE(plat_start_process(buffer.data(), options, &p));
+    ASSERT_TRUE(plat_start_process(line.data(), plat_start_options{true, true, out}, &p));
     plat_close_output_file(out);
     ASSERT_TRUE(plat_wait_process(p, 10000));
     unsigned long code = 99;
@@ -136,15 +145,10 @@ TEST_F(PosixFiles, AStartedProcessWritesIntoTheOutputFile) {
     EXPECT_EQ(code, 0u);
     plat_close_process(&p);
     std::string log = read_file(tmp.at("game.log"));
-    EXPECT_NE(log.find("argc=3\n"), std::string::npos);
-    EXPECT_NE(log.find("argv[1]=two words\n"), std::string::npos);
-    EXPECT_NE(log.find("argv[2]=3\n"), std::string::npos);
-}
-
-TEST_F(PosixFiles, AMissingProgramDoesNotStart) {
-    char line[] = "\"/no/such/program\" x";
-    plat_process p{};
-    EXPECT_FALSE(plat_start_process(line, plat_start_options{}, &p));
+    for (const char* expected : {"argc=3\n", "argv[1]=two words\n", "argv[2]=3\n"})
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << " in " << log;
+    char missing[] = "\"/no/such/program\" x";
+    EXPECT_FALSE(plat_start_process(missing, plat_start_options{}, &p));
 }
 
 TEST(Utf, ConversionsFollowTheCodePageContract) {
