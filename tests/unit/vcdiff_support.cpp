@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 #include "peer_tools.h"
 #include "tests/reference/vcdiff_ref.h"
@@ -23,13 +24,13 @@ Applied decode(const Bytes& patch, const Bytes& source) {
         std::free(out);
     }
     const Applied& fast = result[0];
-    const Applied& reference = result[1];
-    EXPECT_EQ(fast.ok, reference.ok) << "the reference decoder gives another result";
-    EXPECT_TRUE(fast.out == reference.out) << "the reference decoder gives other bytes";
-    EXPECT_EQ(fast.stats.windows, reference.stats.windows);
-    EXPECT_EQ(fast.stats.growths, reference.stats.growths);
-    EXPECT_EQ(fast.stats.initial_capacity, reference.stats.initial_capacity);
-    EXPECT_EQ(fast.stats.final_capacity, reference.stats.final_capacity);
+    const Applied& ref = result[1];
+    EXPECT_EQ(fast.ok, ref.ok) << "the reference decoder gives another result";
+    EXPECT_TRUE(fast.out == ref.out) << "the reference decoder gives other bytes";
+    auto stats = [](const vcdiff_stats& s) {
+        return std::make_tuple(s.windows, s.growths, s.initial_capacity, s.final_capacity);
+    };
+    EXPECT_EQ(stats(fast.stats), stats(ref.stats)) << "windows, growths, first and last capacity";
     return fast;
 }
 
@@ -67,17 +68,15 @@ Bytes build_patch(const std::vector<WindowPlan>& windows) {
 
 PatchLayout read_layout(const Bytes& patch) {
     PatchLayout layout{};
-    vcdiff_cursor c{patch.data(), 4, patch.size(), false};
+    vcdiff_cursor c{patch.data(), 5, patch.size(), false};
     auto byte = [&c]() -> uint8_t {
         if (c.position < c.length) return c.bytes[c.position++];
         c.error = true;
         return 0;
     };
     auto varint = [&c] { return vcdiff_ref_read_varint(&c); };
-    layout.header_indicator = byte();
-    uint64_t note = varint();
+    uint64_t note = varint();  // the application header
     if (c.error || note > patch.size() - c.position) return layout;
-    layout.application_header.assign(patch.begin() + c.position, patch.begin() + c.position + note);
     c.position += note;
     while (c.position < patch.size()) {
         WindowHeader w{};
@@ -91,10 +90,10 @@ PatchLayout read_layout(const Bytes& patch) {
         w.target_length = varint();
         w.delta_indicator = byte();
         w.data_length = varint();
-        w.instructions_length = varint();
+        uint64_t instructions_length = varint();
         w.addresses_length = varint();
         size_t sections = c.position + (w.indicator & 0x04 ? 4 : 0);
-        w.end = sections + w.data_length + w.instructions_length + w.addresses_length;
+        w.end = sections + w.data_length + instructions_length + w.addresses_length;
         if (c.error || w.end > patch.size() || w.end < sections) return layout;
         layout.windows.push_back(w);
         c.position = w.end;
