@@ -35,14 +35,10 @@ Applied decode(const Bytes& patch, const Bytes& source) {
 }
 
 void put_varint(Bytes& out, uint64_t value) {
-    uint8_t groups[10];
-    int n = 0;
-    do {
-        groups[n++] = value & 0x7F;
-        value >>= 7;
-    } while (value);
-    while (n > 1) out.push_back(groups[--n] | 0x80);
-    out.push_back(groups[0]);
+    int shift = 63;  // ten groups of seven bits, the first holding only the top bit
+    while (shift > 0 && value >> shift == 0) shift -= 7;
+    for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(0x80 | (value >> shift & 0x7F)));
+    out.push_back(value & 0x7F);
 }
 
 Bytes build_patch(const std::vector<WindowPlan>& windows) {

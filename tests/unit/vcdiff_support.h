@@ -28,13 +28,9 @@ Applied decode(const Bytes& patch, const Bytes& source);
 // bytes that are no checksum.
 struct WindowPlan {
     uint8_t indicator = 0x01;
-    uint64_t segment_size = 0;
-    uint64_t segment_position = 0;
-    uint64_t target_length = 0;
+    uint64_t segment_size = 0, segment_position = 0, target_length = 0;
     uint8_t delta_indicator = 0;
-    Bytes data;
-    Bytes instructions;
-    Bytes addresses;
+    Bytes data, instructions, addresses;
 };
 
 void put_varint(Bytes& out, uint64_t value);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <tuple>
 
 #include "codecs/vcdiff.h"
 #include "peer_tools.h"
@@ -15,12 +16,10 @@
 namespace {
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-std::string text_of(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 // Code table indexes from RFC 3284 section 5.6 (the ones that carry their
 // size in the instructions section).
-constexpr uint8_t kRun = 0;
-constexpr uint8_t kAdd = 1;
+constexpr uint8_t kRun = 0, kAdd = 1;
 constexpr uint8_t copy_op(int mode) { return static_cast<uint8_t>(19 + 16 * mode); }
 constexpr int kSelf = 0, kHere = 1, kNear0 = 2, kNear1 = 3, kSame0 = 6, kSame1 = 7;
 
@@ -66,27 +65,22 @@ void expect_cases(const std::vector<Case>& cases) {
         SCOPED_TRACE(c.what);
         Applied a = decode(c.patch, c.source);
         EXPECT_EQ(a.ok, c.expected.has_value());
-        EXPECT_EQ(text_of(a.out), c.expected.value_or(""));
+        EXPECT_EQ(std::string(a.out.begin(), a.out.end()), c.expected.value_or(""));
     }
 }
 
 TEST(VcdiffInteger, ReadsBase128MostSignificantGroupFirstInAtMostTenBytes) {
-    struct Row {
-        Bytes bytes;
-        uint64_t value;
-        bool error;
-    };
-    const Row rows[] = {
+    const std::tuple<Bytes, uint64_t, bool> rows[] = {
         {{0x00}, 0, false}, {{0x7F}, 127, false}, {{0x81, 0x00}, 128, false}, {{0x81, 0x80, 0x00}, 16384, false},
         {{0xBA, 0xEF, 0x9A, 0x15}, 123456789, false},
         {{0x81, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, UINT64_MAX, false},
         {kElevenByteZero, 0, true}, {{0x83}, 0, true}, {{}, 0, true},
     };
-    for (const Row& r : rows) {
-        vcdiff_cursor c{r.bytes.data(), 0, r.bytes.size(), false};
-        EXPECT_EQ(vcdiff_read_varint(&c), r.value);
-        EXPECT_EQ(c.error, r.error) << r.value;
-        EXPECT_TRUE(r.error || c.position == r.bytes.size()) << r.value;
+    for (const auto& [bytes, value, error] : rows) {
+        vcdiff_cursor c{bytes.data(), 0, bytes.size(), false};
+        EXPECT_EQ(vcdiff_read_varint(&c), value);
+        EXPECT_EQ(c.error, error) << value;
+        EXPECT_TRUE(error || c.position == bytes.size()) << value;
     }
     // After an error every read gives 0, even over valid bytes.
     Bytes bytes = {0x05, 0x83};
@@ -98,13 +92,18 @@ TEST(VcdiffInteger, ReadsBase128MostSignificantGroupFirstInAtMostTenBytes) {
     EXPECT_TRUE(c.error);
 }
 
-TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
+TEST(VcdiffInstructions, CodeTableEdgesAndEveryAddressModeDecodeAsRfc3284SaysWithCachesEmptyInEachWindow) {
     // Data bytes are lower case, source bytes upper case and digits. Near and
     // same caches are empty at the start of the window, so every cached
     // address is 0 plus what the addresses section adds.
     auto entry = [](uint8_t opcode, Bytes addresses) {
         return build_patch({over_alphabet(text("abcdefghijklmnopq"), {opcode}, addresses)});
     };
+    Bytes letters(1000);
+    for (size_t i = 0; i < letters.size(); ++i) letters[i] = static_cast<uint8_t>('A' + i % 26);
+    Bytes near_turns;
+    for (int i = 0; i < 5; ++i) near_turns.insert(near_turns.end(), {copy_op(kSelf), 1});
+    near_turns.insert(near_turns.end(), {copy_op(kNear1), 1, copy_op(kNear0), 1});
     expect_cases({
         {"ADD 1", entry(2, {}), "a"}, {"ADD 17", entry(18, {}), "abcdefghijklmnopq"},
         {"COPY 4 self", entry(20, {2}), "CDEF"}, {"COPY 5 self", entry(21, {2}), "CDEFG"},
@@ -115,16 +114,6 @@ TEST(VcdiffCodeTable, EntriesAtTheEdgesOfEachRangeDecodeAsRfc3284ListsThem) {
         {"ADD 4, COPY 6 near 3", entry(234, {5}), "abcdFGHIJK"}, {"ADD 1, COPY 4 same 0", entry(235, {0}), "aABCD"},
         {"ADD 4, COPY 4 same 2", entry(246, {0xFF}), "abcdABCD"}, {"COPY 4 self, ADD 1", entry(247, {9}), "JKLMa"},
         {"COPY 4 same 2, ADD 1", entry(255, {0x80}), "ABCDa"},
-    });
-}
-
-TEST(VcdiffAddressCache, EachModeFindsItsAddressAndBothCachesStartEmptyInEveryWindow) {
-    Bytes letters(1000);
-    for (size_t i = 0; i < letters.size(); ++i) letters[i] = static_cast<uint8_t>('A' + i % 26);
-    Bytes near_turns;
-    for (int i = 0; i < 5; ++i) near_turns.insert(near_turns.end(), {copy_op(kSelf), 1});
-    near_turns.insert(near_turns.end(), {copy_op(kNear1), 1, copy_op(kNear0), 1});
-    expect_cases({
         // Addresses 1, 2, 3, 4 fill the four near slots and 20 goes back to
         // slot 0; slot 1 still holds 2, slot 0 holds 20, plus 1.
         {"near slots fill in turn", build_patch({over_alphabet({}, near_turns, {1, 2, 3, 4, 20, 0, 1})}), "BCDEUCV"},
@@ -159,8 +148,6 @@ TEST(VcdiffSegments, CopiesReadTheSegmentThenThisWindowsOwnOutput) {
     WindowPlan grown = segment(0x02, 11, 0, {copy_op(kSelf), 11}, {0});
     grown.target_length = 1 << 20;  // more than the first allocation
     expect_cases({
-        {"a copy past the segment repeats this window's output",
-         build_patch({own(text("ab"), {kAdd, 2, copy_op(kSelf), 9}, {0})}), "abababababa"},
         {"a target segment is output of earlier windows",
          from_target(5, 6, {copy_op(kSelf), 5, copy_op(kSelf), 5}, {0, 5}), "hello worldworldworld"},
         {"a target segment is read where the output lives after it grew", build_patch({hello, grown}),
@@ -199,7 +186,6 @@ TEST(VcdiffFrame, HeadersSectionsAndInstructionsDecodeUpToTheirLimitsAndFailPast
     };
     const WindowPlan copy3 = over_alphabet({}, {copy_op(kSelf), 3}, {0});
     expect_cases({
-        {"a header without windows", build_patch({}), ""},
         {"an application header ending at the end of the patch", cat({kMagic, {3, 'a', 'b', 'c'}}), ""},
         {"an application header running past the patch", cat({kMagic, {4, 'a', 'b', 'c'}}), kFails},
         {"an application header of any length", cat({kMagic, varint(UINT64_MAX), {'a'}}), kFails},
@@ -225,7 +211,6 @@ TEST(VcdiffFrame, HeadersSectionsAndInstructionsDecodeUpToTheirLimitsAndFailPast
                                                      varint((1ull << 32) + 3)}),
                                     varint((1ull << 32) + 1))}),
          "xyBCD"},
-        {"ADD of the whole data section", abc({kAdd, 3}), "abc"},
         {"ADD past the data section", abc({kAdd, 4}), kFails},
         {"two ADDs past it", abc({kAdd, 2, kAdd, 2}), kFails},
         {"RUN of the last data byte", abc({kAdd, 2, kRun, 5}), "abccccc"},
@@ -294,25 +279,21 @@ Bytes add_then_copy(uint64_t written, uint64_t address, uint64_t size, int mode)
 // read on from the window start (perhaps the bytes their segment part has
 // just written): where block copies differ most from copying byte by byte.
 TEST(VcdiffCopies, CopiesOverlappingTheirOutputOrCrossingTheSegmentEndGiveTheBytesOfAByteByByteCopy) {
-    for (uint64_t d = 1; d <= 40; ++d) {
+    for (uint64_t d = 1; d <= 40; ++d)
         for (uint64_t size : {uint64_t{0}, uint64_t{1}, d - 1, d, d + 1, 2 * d + 3, 7 * d, uint64_t{100},
-                              uint64_t{4099}}) {
+                              uint64_t{4099}})
             for (int mode : {kSelf, kHere}) {
                 SCOPED_TRACE("distance " + std::to_string(d) + ", size " + std::to_string(size));
                 EXPECT_TRUE(decode(add_then_copy(50, kSegment.size() + 50 - d, size, mode), kSegment).ok);
             }
-        }
-    }
-    for (uint64_t written : {0, 1, 3, 20}) {
-        for (uint64_t in_segment = 1; in_segment <= kSegment.size(); in_segment += 3) {
+    for (uint64_t written : {0, 1, 3, 20})
+        for (uint64_t in_segment = 1; in_segment <= kSegment.size(); in_segment += 3)
             for (uint64_t beyond : {0, 1, 2, 5, 19, 64}) {
                 SCOPED_TRACE(std::to_string(written) + " written, " + std::to_string(in_segment) +
                              " in the segment, " + std::to_string(beyond) + " beyond");
                 uint64_t address = kSegment.size() - in_segment;
                 EXPECT_TRUE(decode(add_then_copy(written, address, in_segment + beyond, kSelf), kSegment).ok);
             }
-        }
-    }
 }
 
 // Room for a window is checked before it runs; inside it, a COPY or RUN may
@@ -324,13 +305,12 @@ TEST(VcdiffCopies, CopiesAndRunsFillTheRoomToTheLastByteAndFailPastIt) {
     constexpr uint64_t kRoom = 2 * 100000 + 4096 - 1;
     WindowPlan grow = own({'x'}, {kAdd, 1});
     grow.target_length = 100000;
-    for (uint64_t size : {uint64_t{100}, kRoom - 1, kRoom, kRoom + 1, kRoom + 4096, uint64_t{1} << 31}) {
+    for (uint64_t size : {uint64_t{100}, kRoom - 1, kRoom, kRoom + 1, kRoom + 4096, uint64_t{1} << 31})
         for (uint8_t op : {copy_op(kSelf), kRun}) {
             SCOPED_TRACE((op == kRun ? "RUN of " : "COPY of ") + std::to_string(size));
             WindowPlan w = segment(0x02, 1, 0, cat({{op}, varint(size)}), {0}, {'r'});
             EXPECT_EQ(decode(build_patch({grow, w}), {}).ok, size <= kRoom);
         }
-    }
 }
 
 class XdeltaPatches : public ::testing::Test {
@@ -372,32 +352,27 @@ TEST_F(XdeltaPatches, PatchesOfEditedSourcesAndOfTargetsAloneRebuildTheTarget) {
     Bytes moved;  // blocks of the source in another order, some twice
     for (size_t block : {7, 3, 3, 0, 12, 5, 7, 1})
         moved.insert(moved.end(), source.begin() + block * 8000, source.begin() + (block + 1) * 8000);
-    struct Target {
-        std::string what;
-        Bytes bytes;
-        bool with_source;
-    };
-    std::vector<Target> targets = {
-        {"the source", source, true},
-        {"empty", {}, true},
-        {"appended", cat({source, noise(rng, 12345)}), true},
-        {"a prefix", Bytes(source.begin(), source.begin() + 1234), true},
-        {"blocks moved", moved, true},
-        {"unrelated", noise(rng, 5000), true},
-        {"mixed, alone", mixed(rng, 100000), false},
+    std::vector<std::pair<std::string, Bytes>> targets = {
+        {"the source", source},
+        {"empty", {}},
+        {"appended", cat({source, noise(rng, 12345)})},
+        {"a prefix", Bytes(source.begin(), source.begin() + 1234)},
+        {"blocks moved", moved},
+        {"unrelated", noise(rng, 5000)},
+        {"mixed", mixed(rng, 100000)},
     };
     for (int count : {5, 8, 10, 15, 20, 23})
-        targets.push_back({std::to_string(count) + " edits", edited(rng, source, count), true});
+        targets.push_back({std::to_string(count) + " edits", edited(rng, source, count)});
 
-    for (const Target& t : targets) {
-        for (std::string flags : {"", "-W 16384"}) {
-            SCOPED_TRACE(t.what + " " + flags);
-            Bytes patch = xdelta3_encode(tmp, t.with_source ? &source : nullptr, t.bytes, flags);
-            Applied a = decode(patch, t.with_source ? source : Bytes());
-            EXPECT_TRUE(a.ok && a.out == t.bytes);
-            EXPECT_GE(a.stats.windows, flags.empty() ? 0 : t.bytes.size() / 16384);
-        }
-    }
+    for (const auto& [what, target] : targets)
+        for (bool with_source : {true, false})
+            for (std::string flags : {"", "-W 16384"}) {
+                SCOPED_TRACE(what + (with_source ? ", with the source " : ", alone ") + flags);
+                Applied a = decode(xdelta3_encode(tmp, with_source ? &source : nullptr, target, flags),
+                                   with_source ? source : Bytes());
+                EXPECT_TRUE(a.ok && a.out == target);
+                EXPECT_GE(a.stats.windows, flags.empty() ? 0 : target.size() / 16384);
+            }
 }
 
 TEST_F(XdeltaPatches, ACutAnywhereFailsExceptBetweenWindows) {
@@ -437,8 +412,7 @@ TEST_F(XdeltaPatches, DamagedPatchesFailOrSucceedAlikeInBothDecoders) {
     int decoded = 0, compared = 0;
     for (int i = 0; i < 4000; ++i) {
         Bytes patch = originals[rng() % originals.size()];
-        int edits = 1 + static_cast<int>(rng() % 4);
-        for (int e = 0; e < edits && !patch.empty(); ++e) {
+        for (uint32_t e = 0, edits = 1 + rng() % 4; e < edits && !patch.empty(); ++e) {
             size_t at = rng() % patch.size();
             switch (rng() % 5) {
                 case 0: patch[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
