@@ -34,30 +34,30 @@ Applied decode(const Bytes& patch, const Bytes& source) {
     return fast;
 }
 
-void put_varint(Bytes& out, uint64_t value) {
+Bytes varint(uint64_t value) {
+    Bytes out;
     int shift = 63;  // ten groups of seven bits, the first holding only the top bit
     while (shift > 0 && value >> shift == 0) shift -= 7;
     for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(0x80 | (value >> shift & 0x7F)));
     out.push_back(value & 0x7F);
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
 
 Bytes build_patch(const std::vector<WindowPlan>& windows) {
     Bytes patch = {0xD6, 0xC3, 0xC4, 0x00, 0x04, 4, 't', 'e', 's', 't'};
     for (const WindowPlan& w : windows) {
-        patch.push_back(w.indicator);
-        if (w.indicator & 0x03) {
-            put_varint(patch, w.segment_size);
-            put_varint(patch, w.segment_position);
-        }
-        Bytes delta;
-        put_varint(delta, w.target_length);
-        delta.push_back(w.delta_indicator);
-        for (const Bytes* section : {&w.data, &w.instructions, &w.addresses}) put_varint(delta, section->size());
-        if (w.indicator & 0x04) delta.insert(delta.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-        for (const Bytes* section : {&w.data, &w.instructions, &w.addresses})
-            delta.insert(delta.end(), section->begin(), section->end());
-        put_varint(patch, delta.size());
-        patch.insert(patch.end(), delta.begin(), delta.end());
+        Bytes segment = w.indicator & 0x03 ? cat({varint(w.segment_size), varint(w.segment_position)}) : Bytes();
+        Bytes checksum = w.indicator & 0x04 ? Bytes{0xDE, 0xAD, 0xBE, 0xEF} : Bytes();
+        Bytes delta = cat({varint(w.target_length), {w.delta_indicator}, varint(w.data.size()),
+                           varint(w.instructions.size()), varint(w.addresses.size()), checksum, w.data,
+                           w.instructions, w.addresses});
+        patch = cat({patch, {w.indicator}, segment, varint(delta.size()), delta});
     }
     return patch;
 }

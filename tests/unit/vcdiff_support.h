@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ struct WindowPlan {
     Bytes data, instructions, addresses;
 };
 
-void put_varint(Bytes& out, uint64_t value);
+// An integer as VCDIFF writes it, and parts joined into one.
+Bytes varint(uint64_t value);
+Bytes cat(std::initializer_list<Bytes> parts);
 // A file header with a short application header, then the windows.
 Bytes build_patch(const std::vector<WindowPlan>& windows);
 

@@ -23,18 +23,6 @@ constexpr uint8_t kRun = 0, kAdd = 1;
 constexpr uint8_t copy_op(int mode) { return static_cast<uint8_t>(19 + 16 * mode); }
 constexpr int kSelf = 0, kHere = 1, kNear0 = 2, kNear1 = 3, kSame0 = 6, kSame1 = 7;
 
-Bytes varint(uint64_t value) {
-    Bytes out;
-    put_varint(out, value);
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 const Bytes kMagic = {0xD6, 0xC3, 0xC4, 0x00, 0x04};
 const Bytes kElevenByteZero = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x00};
 const Bytes kAlphabet = text("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
