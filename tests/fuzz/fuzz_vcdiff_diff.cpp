@@ -1,10 +1,14 @@
-// Differential libFuzzer target for the VCDIFF decoder: vcdiff_apply against
-// the first, byte-by-byte decoder in tests/reference.
+// libFuzzer target for the VCDIFF decoder: vcdiff_apply against the first,
+// byte-by-byte decoder in tests/reference.
 //
-// Input as for fuzz_vcdiff: one byte n, then a source of n bytes (fewer if the
-// input ends), then the patch. Both decoders must return null alike or the
-// same bytes, with the same record of windows and allocations; a failure must
-// leave the output length alone.
+// Input: one byte n, then a source of n bytes (fewer if the input ends), then
+// the patch. Source and patch are copied into heap blocks of exactly their
+// sizes so that AddressSanitizer catches a read past either. Both decoders
+// must return null alike or the same bytes, with the same record of windows
+// and allocations; what is produced lies within the buffer the decoder sized,
+// and a failure leaves the output length alone. The seeds in
+// corpus/vcdiff_diff/ are xdelta3 patches and hand-written ones (target
+// segments, runs, a header alone) in this layout.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -46,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fast_length != reference_length) std::abort();
     if (fast && std::memcmp(fast, reference, fast_length) != 0) std::abort();
     if (!fast && fast_length != untouched) std::abort();
+    if (fast && fast_length > fast_stats.final_capacity) std::abort();
     if (fast_stats.windows != reference_stats.windows || fast_stats.growths != reference_stats.growths ||
         fast_stats.initial_capacity != reference_stats.initial_capacity ||
         fast_stats.final_capacity != reference_stats.final_capacity)

@@ -253,8 +253,8 @@ def sha256_seeds():
 if __name__ == "__main__":
     inflate = inflate_seeds()
     corpora = {"inflate": inflate, "inflate_zlib": inflate, "inflate_diff": {**inflate, **hand_built_inflate_seeds()},
-               "zip": zip_seeds(), "zip_diff": zip_seeds(), "crc32_diff": crc32_seeds(), "vcdiff": vcdiff_seeds(),
-               "vcdiff_diff": vcdiff_seeds(), "sha256_diff": sha256_seeds()}
+               "zip": zip_seeds(), "zip_diff": zip_seeds(), "crc32_diff": crc32_seeds(), "vcdiff_diff": vcdiff_seeds(),
+               "sha256_diff": sha256_seeds()}
     for corpus, seeds in corpora.items():
         os.makedirs(os.path.join(HERE, "corpus", corpus), exist_ok=True)
         for name, data in seeds.items():
