@@ -60,6 +60,20 @@ inline uint32_t small_sigma1(uint32_t x) { return rotr(x, 17) ^ rotr(x, 19) ^ (x
 inline uint32_t choose(uint32_t e, uint32_t f, uint32_t g) { return g ^ (e & (f ^ g)); }
 inline uint32_t majority(uint32_t a, uint32_t b, uint32_t c) { return (a & b) | (c & (a | b)); }
 
+// The end of a block (FIPS 180-4, 6.2.2 step 4): the working variables are
+// added into the hash value.
+inline void add_working_variables(uint32_t state[8], uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t e,
+                                  uint32_t f, uint32_t g, uint32_t h) {
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
+    state[5] += f;
+    state[6] += g;
+    state[7] += h;
+}
+
 // Picks the block function once per call of the hashing entry points, so a
 // test that limits the processor's features sees the change at once.
 using block_function = void (*)(uint32_t*, const uint8_t*, size_t);
@@ -100,14 +114,7 @@ void sha256_compress(uint32_t state[8], const uint8_t block[64]) {
         b = a;
         a = t1 + t2;
     }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
+    add_working_variables(state, a, b, c, d, e, f, g, h);
 }
 
 // The same rounds, unrolled so the working variables never move: each round
@@ -157,14 +164,7 @@ void sha256_blocks_portable(uint32_t state[8], const uint8_t* data, size_t count
         PELKO_SHA256_SCHEDULED_SIXTEEN(32);
         PELKO_SHA256_SCHEDULED_SIXTEEN(48);
 
-        state[0] += a;
-        state[1] += b;
-        state[2] += c;
-        state[3] += d;
-        state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
+        add_working_variables(state, a, b, c, d, e, f, g, h);
     }
 #undef PELKO_SHA256_SCHEDULED_SIXTEEN
 #undef PELKO_SHA256_SCHEDULE_FOUR
