@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ struct FakePlatform {
     std::vector<std::string> putenvs;
     std::vector<std::string> getenv_reads;
     std::vector<uint32_t> sleeps;
-    uint32_t total_sleep() const;
+    uint32_t total_sleep() const { return std::accumulate(sleeps.begin(), sleeps.end(), 0u); }
 
     std::string module_path = "/downloads/Pelko-Setup.exe";  // UTF-8
     bool module_path_fails = false;
@@ -61,8 +62,8 @@ struct FakePlatform {
     // Threads. A start is recorded and, unless run_threads is set, nothing
     // runs: launcher_main and start_game start a splash, and no test may leave
     // one running. release_threads() runs the recorded ones for real; a wait
-    // on a thread that never ran answers threads_end_in_time at once. Each
-    // wait's time-out is recorded. Real threads still running when the double
+    // on a thread that never ran succeeds at once. Each wait's time-out is
+    // recorded. Real threads still running when the double
     // goes are told to stop (the splash's active flag) and waited for.
     struct Thread {
         plat_thread_main main = nullptr;
@@ -72,7 +73,6 @@ struct FakePlatform {
     };
     std::vector<std::unique_ptr<Thread>> threads;
     bool run_threads = false;
-    bool threads_end_in_time = true;
     std::vector<uint32_t> thread_waits;
     std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
     void release_threads();
@@ -123,5 +123,6 @@ void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);
 
-// A file that passes the launcher's "usable DS ROM" test.
-void write_usable_rom(const std::string& path);
+// Bytes that pass the launcher's "usable DS ROM" test: the logo checksum
+// 56 CF at 0x15C, the rest 0x11.
+std::string usable_rom(size_t size = 4096);
