@@ -139,81 +139,54 @@ void fixed_symbol(BitWriter& w, int symbol) {
         w.code(0xC0 + symbol - 280, 8);
 }
 
-void fixed_header(BitWriter& w, bool final) {
-    w.bits(final, 1);
-    w.bits(1, 2);
-}
-
-std::vector<uint32_t> canonical_codes(const std::vector<int>& lengths) {
-    int bl_count[16] = {};
-    for (int len : lengths) bl_count[len]++;
-    bl_count[0] = 0;
-    uint32_t next_code[16] = {};
-    uint32_t code = 0;
-    for (int bits = 1; bits < 16; ++bits) {
-        code = (code + bl_count[bits - 1]) << 1;
-        next_code[bits] = code;
+std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths) {
+    std::vector<WalkedCode> codes(lengths.size(), WalkedCode{0, 0});
+    uint32_t first = 0;
+    for (int len = 1; len <= 15; ++len) {
+        uint32_t k = 0;
+        for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
+            if (lengths[symbol] != len) continue;
+            if (first + k < (1u << len)) codes[symbol] = {first + k, len};
+            ++k;
+        }
+        first = (first + k) << 1;
     }
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t n = 0; n < lengths.size(); ++n)
-        if (lengths[n]) codes[n] = next_code[lengths[n]]++;
     return codes;
 }
 
-std::vector<int> code_length_code_lengths() {
-    std::vector<int> lengths(19, 4);
-    for (int s = 10; s <= 15; ++s) lengths[s] = 5;
-    return lengths;
-}
-
-void dynamic_header(BitWriter& w, bool final, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops,
-                    std::vector<int> cl_lengths) {
+void dynamic_header(BitWriter& w, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops) {
     static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-    w.bits(final, 1);
+    std::vector<int> cl_lengths(19, 4);
+    for (int s = 10; s <= 15; ++s) cl_lengths[s] = 5;
+    w.bits(1, 1);  // final
     w.bits(2, 2);
     w.bits(hlit_field, 5);
     w.bits(hdist_field, 5);
     w.bits(19 - 4, 4);
     for (int i = 0; i < 19; ++i) w.bits(cl_lengths[order[i]], 3);
-    std::vector<uint32_t> cl_codes = canonical_codes(cl_lengths);
+    std::vector<WalkedCode> cl_codes = walk_codes(cl_lengths);
     for (const CodeLengthOp& op : ops) {
-        w.code(cl_codes[op.symbol], cl_lengths[op.symbol]);
+        w.code(cl_codes[op.symbol].code, cl_codes[op.symbol].length);
         if (op.symbol == 16) w.bits(op.extra, 2);
         if (op.symbol == 17) w.bits(op.extra, 3);
         if (op.symbol == 18) w.bits(op.extra, 7);
     }
 }
 
-std::vector<CodeLengthOp> plain_ops(const std::vector<int>& lengths) {
+void dynamic_header(BitWriter& w, const std::vector<int>& literal_lengths, const std::vector<int>& distance_lengths) {
+    std::vector<int> lengths = literal_lengths;
+    lengths.insert(lengths.end(), distance_lengths.begin(), distance_lengths.end());
     std::vector<CodeLengthOp> ops;
     for (size_t i = 0; i < lengths.size();) {
         size_t run = 0;
         while (i + run < lengths.size() && lengths[i + run] == 0 && run < 138) ++run;
-        if (run >= 11) {
-            ops.push_back({18, static_cast<int>(run - 11)});
-            i += run;
-        } else if (run >= 3) {
-            ops.push_back({17, static_cast<int>(run - 3)});
+        if (run >= 3) {
+            ops.push_back({run >= 11 ? 18 : 17, static_cast<int>(run - (run >= 11 ? 11 : 3))});
             i += run;
         } else {
-            ops.push_back({lengths[i], 0});
-            ++i;
+            ops.push_back({lengths[i++], 0});
         }
     }
-    return ops;
-}
-
-std::string dynamic_stream(const DynamicBlock& block) {
-    BitWriter w;
-    std::vector<int> all = block.literal_lengths;
-    all.insert(all.end(), block.distance_lengths.begin(), block.distance_lengths.end());
-    dynamic_header(w, true, static_cast<int>(block.literal_lengths.size()) - 257,
-                   static_cast<int>(block.distance_lengths.size()) - 1, plain_ops(all));
-    std::vector<uint32_t> lit = canonical_codes(block.literal_lengths);
-    std::vector<uint32_t> dist = canonical_codes(block.distance_lengths);
-    for (auto [symbol, distance] : block.symbols) {
-        w.code(lit[symbol], block.literal_lengths[symbol]);
-        if (distance >= 0) w.code(dist[distance], block.distance_lengths[distance]);
-    }
-    return w.bytes();
+    dynamic_header(w, static_cast<int>(literal_lengths.size()) - 257, static_cast<int>(distance_lengths.size()) - 1,
+                   ops);
 }
