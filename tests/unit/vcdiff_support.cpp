@@ -35,11 +35,8 @@ Applied decode(const Bytes& patch, const Bytes& source) {
 }
 
 Bytes varint(uint64_t value) {
-    Bytes out;
-    int shift = 63;  // ten groups of seven bits, the first holding only the top bit
-    while (shift > 0 && value >> shift == 0) shift -= 7;
-    for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(0x80 | (value >> shift & 0x7F)));
-    out.push_back(value & 0x7F);
+    Bytes out = {static_cast<uint8_t>(value & 0x7F)};  // the last group
+    while (value >>= 7) out.insert(out.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
     return out;
 }
 
