@@ -141,16 +141,10 @@ void fixed_symbol(BitWriter& w, int symbol) {
 
 std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths) {
     std::vector<WalkedCode> codes(lengths.size(), WalkedCode{0, 0});
-    uint32_t first = 0;
-    for (int len = 1; len <= 15; ++len) {
-        uint32_t k = 0;
-        for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-            if (lengths[symbol] != len) continue;
-            if (first + k < (1u << len)) codes[symbol] = {first + k, len};
-            ++k;
-        }
-        first = (first + k) << 1;
-    }
+    uint32_t next = 0;  // counts on past the room a length has
+    for (int len = 1; len <= 15; ++len, next <<= 1)
+        for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
+            if (lengths[symbol] == len && next++ < (1u << len)) codes[symbol] = {next - 1, len};
     return codes;
 }
 

@@ -41,6 +41,12 @@ FakePlatform* g_fake = nullptr;
 
 std::string text(const char* p) { return p ? p : ""; }
 
+// Whether the test has set the hook and it fails this call.
+template <typename Hook, typename... Texts>
+bool fails(const Hook& hook, const Texts*... texts) {
+    return hook && hook(text(texts)...);
+}
+
 // What the module path calls answer: the path and its NUL in buffer and the
 // length without the NUL or, when it does not fit, as much as fits with a NUL
 // and size.
@@ -63,12 +69,6 @@ struct FakeKey {
     std::string path;
 };
 
-bool is_fake_thread(plat_thread handle) {
-    for (auto& t : g_fake->threads)
-        if (t.get() == handle) return true;
-    return false;
-}
-
 }  // namespace
 
 void FakePlatform::release_threads() {
@@ -78,29 +78,23 @@ void FakePlatform::release_threads() {
 
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     g_fake = this;
-    ops.fopen = [](const char* path, const char* mode) -> FILE* {
-        if (g_fake->fail_fopen && g_fake->fail_fopen(text(path), text(mode))) return nullptr;
-        return plat_native_ops().fopen(path, mode);
+    ops.fopen = [](const char* path, const char* mode) {
+        return fails(g_fake->fail_fopen, path, mode) ? nullptr : plat_native_ops().fopen(path, mode);
     };
     ops.copy_file = [](const char* from, const char* to, bool fail_if_exists) {
-        if (g_fake->fail_copy && g_fake->fail_copy(text(from), text(to))) return false;
-        return plat_native_ops().copy_file(from, to, fail_if_exists);
+        return !fails(g_fake->fail_copy, from, to) && plat_native_ops().copy_file(from, to, fail_if_exists);
     };
     ops.move_file = [](const char* from, const char* to) {
-        if (g_fake->fail_move && g_fake->fail_move(text(from), text(to))) return false;
-        return plat_native_ops().move_file(from, to);
+        return !fails(g_fake->fail_move, from, to) && plat_native_ops().move_file(from, to);
     };
     ops.move_file_replace = [](const char* from, const char* to) {
-        if (g_fake->fail_move && g_fake->fail_move(text(from), text(to))) return false;
-        return plat_native_ops().move_file_replace(from, to);
+        return !fails(g_fake->fail_move, from, to) && plat_native_ops().move_file_replace(from, to);
     };
     ops.delete_file = [](const char* path) {
-        if (g_fake->fail_delete && g_fake->fail_delete(text(path))) return false;
-        return plat_native_ops().delete_file(path);
+        return !fails(g_fake->fail_delete, path) && plat_native_ops().delete_file(path);
     };
-    ops.create_output_file = [](const char* path) -> plat_handle {
-        if (g_fake->fail_create_output && g_fake->fail_create_output(text(path))) return nullptr;
-        return plat_native_ops().create_output_file(path);
+    ops.create_output_file = [](const char* path) {
+        return fails(g_fake->fail_create_output, path) ? nullptr : plat_native_ops().create_output_file(path);
     };
     ops.local_appdata = [](char* buffer) {
         std::snprintf(buffer, 260, "%s", g_fake->local_appdata.c_str());
@@ -211,16 +205,16 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
 // A run that ended on an error leaves its splash up, as the process end would
 // take it down; here the next test must find no splash.
 FakePlatform::~FakePlatform() {
-    bool running = false;
-    for (auto& t : threads) running = running || (t->real && !t->closed);
-    if (running) g_splash.active.store(0);
+    auto running = [](const std::unique_ptr<Thread>& t) { return t->real && !t->closed; };
+    if (std::any_of(threads.begin(), threads.end(), running)) g_splash.active.store(0);
     for (auto& t : threads) {
-        if (!t->real || t->closed) continue;
+        if (!running(t)) continue;
         plat_native_ops().thread_wait(t->real, 60000);
         plat_native_ops().thread_close(t->real);
         t->closed = true;
     }
-    if (g_splash.thread && is_fake_thread(g_splash.thread)) splash_state_clear();
+    auto is_splash = [](const std::unique_ptr<Thread>& t) { return t.get() == g_splash.thread; };
+    if (g_splash.thread && std::any_of(threads.begin(), threads.end(), is_splash)) splash_state_clear();
     plat_install_ops(nullptr);
     g_fake = nullptr;
 }

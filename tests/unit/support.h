@@ -108,11 +108,9 @@ struct FakePlatform {
     std::string dialog_answer;
 
     // Return true to make the call fail.
-    std::function<bool(const std::string& from, const std::string& to)> fail_copy;
-    std::function<bool(const std::string& from, const std::string& to)> fail_move;
+    std::function<bool(const std::string& from, const std::string& to)> fail_copy, fail_move;
     std::function<bool(const std::string& path, const std::string& mode)> fail_fopen;
-    std::function<bool(const std::string& path)> fail_delete;
-    std::function<bool(const std::string& path)> fail_create_output;
+    std::function<bool(const std::string& path)> fail_delete, fail_create_output;
 
     plat_ops ops;
 };

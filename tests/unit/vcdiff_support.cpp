@@ -62,11 +62,7 @@ Bytes build_patch(const std::vector<WindowPlan>& windows) {
 PatchLayout read_layout(const Bytes& patch) {
     PatchLayout layout{};
     vcdiff_cursor c{patch.data(), 5, patch.size(), false};
-    auto byte = [&c]() -> uint8_t {
-        if (c.position < c.length) return c.bytes[c.position++];
-        c.error = true;
-        return 0;
-    };
+    auto byte = [&c]() -> uint8_t { return c.position < c.length ? c.bytes[c.position++] : (c.error = true, 0); };
     auto varint = [&c] { return vcdiff_ref_read_varint(&c); };
     uint64_t note = varint();  // the application header
     if (c.error || note > patch.size() - c.position) return layout;
