@@ -4,8 +4,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <tuple>
+#include <utility>
 
 #include "codecs/inflate.h"
 #include "tests/reference/inflate_ref.h"
@@ -97,8 +98,9 @@ private:
     uint64_t produced = expected >= 0 ? static_cast<uint64_t>(expected) : written;
 
     using decoder = int32_t (*)(const uint8_t*, uint64_t, uint8_t*, uint64_t);
-    for (const auto& [name, decode] : {std::tuple<const char*, decoder>{"inflate_raw", inflate_raw},
-                                       std::tuple<const char*, decoder>{"inflate_raw_portable", inflate_raw_portable}}) {
+    const std::pair<const char*, decoder> decoders[] = {{"inflate_raw", inflate_raw},
+                                                        {"inflate_raw_portable", inflate_raw_portable}};
+    for (const auto& [name, decode] : decoders) {
         for (uint8_t seed : {uint8_t{0}, uint8_t{0xFF}}) {
             OutputWithGuard buffer(capacity, seed);
             int32_t got = decode(in, stream.size(), buffer.data(), capacity);
@@ -106,14 +108,12 @@ private:
                 return ::testing::AssertionFailure() << name << " returned " << got << ", the reference " << expected
                                                      << " (capacity " << capacity << ", " << stream.size()
                                                      << " input bytes, buffer filled with " << int{seed} << ")";
-            if (produced > 0 && std::memcmp(buffer.data(), reference.data(), produced) != 0) {
-                uint64_t at = 0;
-                while (buffer.data()[at] == reference.data()[at]) ++at;
+            const uint8_t* differs = std::mismatch(buffer.data(), buffer.data() + produced, reference.data()).first;
+            if (differs != buffer.data() + produced)
                 return ::testing::AssertionFailure()
-                       << name << ": the output differs first at byte " << at << " of the " << produced
-                       << (expected >= 0 ? " it returned" : " the reference wrote before failing") << " (capacity "
-                       << capacity << ", buffer filled with " << int{seed} << ")";
-            }
+                       << name << ": the output differs first at byte " << differs - buffer.data() << " of the "
+                       << produced << (expected >= 0 ? " it returned" : " the reference wrote before failing")
+                       << " (capacity " << capacity << ", buffer filled with " << int{seed} << ")";
             long changed = buffer.changed_guard_byte();
             if (changed >= 0)
                 return ::testing::AssertionFailure() << name << " wrote at byte " << capacity + changed

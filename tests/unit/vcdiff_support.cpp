@@ -91,11 +91,6 @@ PatchLayout read_layout(const Bytes& patch) {
     return layout;
 }
 
-Bytes read_bytes(const std::string& path) {
-    std::string bytes = read_file(path);
-    return Bytes(bytes.begin(), bytes.end());
-}
-
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags) {
     write_file(dir.at("xd-target"), std::string(target.begin(), target.end()));
     std::string command = shell_quote(XDELTA3_PATH) + " -e -f -S none -A=unit-test " + flags;
