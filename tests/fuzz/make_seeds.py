@@ -44,18 +44,17 @@ class BitWriter:
     most significant bit first."""
 
     def __init__(self):
-        self.out = bytearray()
-        self.count = 0
+        self.value = self.count = 0
 
-    def bits(self, value, n, reverse=False):
-        for i in reversed(range(n)) if reverse else range(n):
-            if self.count % 8 == 0:
-                self.out.append(0)
-            self.out[-1] |= ((value >> i) & 1) << (self.count % 8)
-            self.count += 1
+    def bits(self, value, n):
+        self.value |= (value & ((1 << n) - 1)) << self.count
+        self.count += n
 
     def code(self, code, n):
-        self.bits(code, n, reverse=True)
+        self.bits(int(f"{code:0{n}b}"[::-1], 2), n)
+
+    def bytes(self):
+        return self.value.to_bytes((self.count + 7) // 8, "little")
 
 
 CL_ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
@@ -101,7 +100,7 @@ def dynamic_block(literal_lengths, distance_lengths, symbols, last_run=None):
             w.code(*dist[symbol[1]])
         else:
             w.code(*lit[symbol])
-    return bytes(w.out)
+    return w.bytes()
 
 
 def literal_lengths(**lengths):

@@ -145,8 +145,8 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     };
     ops.close_process = [](plat_process* p) { p->process = p->thread = nullptr; };
     ops.http_open = [](const plat_http_request& request) -> plat_http {
-        g_fake->http_requests.push_back({utf8_of(request.host), request.port, utf8_of(request.object),
-                                         request.secure, utf8_of(request.user_agent)});
+        g_fake->http_requests.push_back({utf8_of(request.host), utf8_of(request.object), utf8_of(request.user_agent),
+                                         request.port, request.secure});
         if (g_fake->http_requests.back().host != "127.0.0.1") return nullptr;
         return plat_native_ops().http_open(request);
     };
@@ -180,9 +180,7 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
         plat_native_ops().lock_retire(lock);
     };
     ops.thread_start = [](plat_thread_main main, void* parameter) -> plat_thread {
-        auto thread = std::make_unique<Thread>();
-        thread->main = main;
-        thread->parameter = parameter;
+        auto thread = std::make_unique<Thread>(Thread{main, parameter});
         if (g_fake->run_threads && !(thread->real = plat_native_ops().thread_start(main, parameter))) return nullptr;
         g_fake->threads.push_back(std::move(thread));
         return g_fake->threads.back().get();

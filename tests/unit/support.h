@@ -83,11 +83,9 @@ struct FakePlatform {
     // Every download the launcher asked for. Only 127.0.0.1 is ever contacted:
     // a request for any other host gets no response.
     struct HttpRequest {
-        std::string host;
+        std::string host, object, user_agent;
         uint16_t port;
-        std::string object;
         bool secure;
-        std::string user_agent;
     };
     std::vector<HttpRequest> http_requests;
 
@@ -101,8 +99,7 @@ struct FakePlatform {
     struct Dialog {
         std::string filter;  // with its NULs
         std::string title;
-        uint32_t flags;
-        uint32_t size;
+        uint32_t flags, size;
     };
     std::vector<Dialog> dialogs;
     std::string dialog_answer;

@@ -9,8 +9,7 @@
 #include "tests/reference/vcdiff_ref.h"
 
 Applied decode(const Bytes& patch, const Bytes& source) {
-    Bytes exact_patch(patch);
-    Bytes exact_source(source);
+    Bytes exact_patch(patch), exact_source(source);
     const size_t untouched = 0xA5A5A5A5u;
     Applied result[2] = {};
     for (int reference = 0; reference < 2; ++reference) {
