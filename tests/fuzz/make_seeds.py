@@ -7,13 +7,13 @@ The output is deterministic, so running it again changes nothing; README.md
 says what each corpus holds.
 """
 import io
-import os
+import pathlib
 import subprocess
 import tempfile
 import zipfile
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = pathlib.Path(__file__).resolve().parent
 TEXT = (b"room code launcher update bundle version patch game player host relay splash\n" * 6
         + bytes(range(256)) + b"\x00" * 300)
 
@@ -44,18 +44,17 @@ class BitWriter:
     most significant bit first."""
 
     def __init__(self):
-        self.out = bytearray()
-        self.count = 0
+        self.value = self.count = 0
 
-    def bits(self, value, n, reverse=False):
-        for i in reversed(range(n)) if reverse else range(n):
-            if self.count % 8 == 0:
-                self.out.append(0)
-            self.out[-1] |= ((value >> i) & 1) << (self.count % 8)
-            self.count += 1
+    def bits(self, value, n):
+        self.value |= (value & ((1 << n) - 1)) << self.count
+        self.count += n
 
     def code(self, code, n):
-        self.bits(code, n, reverse=True)
+        self.bits(int(f"{code:0{n}b}"[::-1], 2), n)
+
+    def bytes(self):
+        return self.value.to_bytes((self.count + 7) // 8, "little")
 
 
 CL_ORDER = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
@@ -101,7 +100,7 @@ def dynamic_block(literal_lengths, distance_lengths, symbols, last_run=None):
             w.code(*dist[symbol[1]])
         else:
             w.code(*lit[symbol])
-    return bytes(w.out)
+    return w.bytes()
 
 
 def literal_lengths(**lengths):
@@ -174,28 +173,24 @@ def lcg_bytes(n, seed):
 
 
 def varint(value):
-    groups = [value & 0x7F]
-    value >>= 7
-    while value:
-        groups.append(0x80 | (value & 0x7F))
+    out = bytes([value & 0x7F])
+    while value > 0x7F:
         value >>= 7
-    return bytes(reversed(groups))
+        out = bytes([0x80 | value & 0x7F]) + out
+    return out
 
 
 def xdelta3(source, target, *flags):
     """A patch from xdelta3 without secondary compression; no source: the target alone."""
     with tempfile.TemporaryDirectory() as work:
-        paths = {name: os.path.join(work, name) for name in ("source", "target", "patch")}
+        source_path, target_path, patch_path = (pathlib.Path(work, name) for name in ("source", "target", "patch"))
         command = ["xdelta3", "-e", "-f", "-S", "none", "-A=seed", *flags]
         if source is not None:
-            command += ["-s", paths["source"]]
-        for name, data in (("source", source), ("target", target)):
-            if data is not None:
-                with open(paths[name], "wb") as f:
-                    f.write(data)
-        subprocess.run(command + [paths["target"], paths["patch"]], check=True)
-        with open(paths["patch"], "rb") as f:
-            return f.read()
+            source_path.write_bytes(source)
+            command += ["-s", source_path]
+        target_path.write_bytes(target)
+        subprocess.run(command + [target_path, patch_path], check=True)
+        return patch_path.read_bytes()
 
 
 def vcdiff_window(indicator, segment, target_length, data, instructions, addresses):
@@ -256,7 +251,6 @@ if __name__ == "__main__":
                "zip": zip_seeds(), "zip_diff": zip_seeds(), "crc32_diff": crc32_seeds(), "vcdiff_diff": vcdiff_seeds(),
                "sha256_diff": sha256_seeds()}
     for corpus, seeds in corpora.items():
-        os.makedirs(os.path.join(HERE, "corpus", corpus), exist_ok=True)
+        (HERE / "corpus" / corpus).mkdir(parents=True, exist_ok=True)
         for name, data in seeds.items():
-            with open(os.path.join(HERE, "corpus", corpus, name), "wb") as f:
-                f.write(data)
+            (HERE / "corpus" / corpus / name).write_bytes(data)

@@ -46,29 +46,6 @@ TEST(InflateDifferential, BitFlipsAndDamagedBytesDecodeAlike) {
     }
 }
 
-// The canonical walk of the reference, as (code, length) per symbol: codes of
-// one length follow each other, an over-subscribed set stops where a length
-// runs out of room, and symbols past that have no code (length 0 here).
-struct WalkedCode {
-    uint32_t code;
-    int length;
-};
-
-std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths) {
-    std::vector<WalkedCode> codes(lengths.size(), WalkedCode{0, 0});
-    uint32_t first = 0;
-    for (int len = 1; len <= 15; ++len) {
-        uint32_t k = 0;
-        for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-            if (lengths[symbol] != len) continue;
-            if (first + k < (1u << len)) codes[symbol] = {first + k, len};
-            ++k;
-        }
-        first = (first + k) << 1;
-    }
-    return codes;
-}
-
 // A final dynamic block with the given code lengths, then symbols drawn at
 // random from those that have a code, ending with the end-of-block code when
 // it has one, then random bits, written after what w holds, which decodes to
@@ -86,10 +63,7 @@ void write_coded_block(BitWriter& w, const std::vector<int>& literal_lengths, co
                                           1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
     static const int kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                            6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-    std::vector<int> all = literal_lengths;
-    all.insert(all.end(), distance_lengths.begin(), distance_lengths.end());
-    dynamic_header(w, true, static_cast<int>(literal_lengths.size()) - 257,
-                   static_cast<int>(distance_lengths.size()) - 1, plain_ops(all));
+    dynamic_header(w, literal_lengths, distance_lengths);
     std::vector<WalkedCode> lit = walk_codes(literal_lengths);
     std::vector<WalkedCode> dist = walk_codes(distance_lengths);
     std::vector<int> coded_literals;

@@ -4,8 +4,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
-#include <tuple>
+#include <utility>
 
 #include "codecs/inflate.h"
 #include "tests/reference/inflate_ref.h"
@@ -97,8 +98,9 @@ private:
     uint64_t produced = expected >= 0 ? static_cast<uint64_t>(expected) : written;
 
     using decoder = int32_t (*)(const uint8_t*, uint64_t, uint8_t*, uint64_t);
-    for (const auto& [name, decode] : {std::tuple<const char*, decoder>{"inflate_raw", inflate_raw},
-                                       std::tuple<const char*, decoder>{"inflate_raw_portable", inflate_raw_portable}}) {
+    const std::pair<const char*, decoder> decoders[] = {{"inflate_raw", inflate_raw},
+                                                        {"inflate_raw_portable", inflate_raw_portable}};
+    for (const auto& [name, decode] : decoders) {
         for (uint8_t seed : {uint8_t{0}, uint8_t{0xFF}}) {
             OutputWithGuard buffer(capacity, seed);
             int32_t got = decode(in, stream.size(), buffer.data(), capacity);
@@ -106,14 +108,12 @@ private:
                 return ::testing::AssertionFailure() << name << " returned " << got << ", the reference " << expected
                                                      << " (capacity " << capacity << ", " << stream.size()
                                                      << " input bytes, buffer filled with " << int{seed} << ")";
-            if (produced > 0 && std::memcmp(buffer.data(), reference.data(), produced) != 0) {
-                uint64_t at = 0;
-                while (buffer.data()[at] == reference.data()[at]) ++at;
+            const uint8_t* differs = std::mismatch(buffer.data(), buffer.data() + produced, reference.data()).first;
+            if (differs != buffer.data() + produced)
                 return ::testing::AssertionFailure()
-                       << name << ": the output differs first at byte " << at << " of the " << produced
-                       << (expected >= 0 ? " it returned" : " the reference wrote before failing") << " (capacity "
-                       << capacity << ", buffer filled with " << int{seed} << ")";
-            }
+                       << name << ": the output differs first at byte " << differs - buffer.data() << " of the "
+                       << produced << (expected >= 0 ? " it returned" : " the reference wrote before failing")
+                       << " (capacity " << capacity << ", buffer filled with " << int{seed} << ")";
             long changed = buffer.changed_guard_byte();
             if (changed >= 0)
                 return ::testing::AssertionFailure() << name << " wrote at byte " << capacity + changed
@@ -139,81 +139,48 @@ void fixed_symbol(BitWriter& w, int symbol) {
         w.code(0xC0 + symbol - 280, 8);
 }
 
-void fixed_header(BitWriter& w, bool final) {
-    w.bits(final, 1);
-    w.bits(1, 2);
-}
-
-std::vector<uint32_t> canonical_codes(const std::vector<int>& lengths) {
-    int bl_count[16] = {};
-    for (int len : lengths) bl_count[len]++;
-    bl_count[0] = 0;
-    uint32_t next_code[16] = {};
-    uint32_t code = 0;
-    for (int bits = 1; bits < 16; ++bits) {
-        code = (code + bl_count[bits - 1]) << 1;
-        next_code[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t n = 0; n < lengths.size(); ++n)
-        if (lengths[n]) codes[n] = next_code[lengths[n]]++;
+std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths) {
+    std::vector<WalkedCode> codes(lengths.size(), WalkedCode{0, 0});
+    uint32_t next = 0;  // counts on past the room a length has
+    for (int len = 1; len <= 15; ++len, next <<= 1)
+        for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
+            if (lengths[symbol] == len && next++ < (1u << len)) codes[symbol] = {next - 1, len};
     return codes;
 }
 
-std::vector<int> code_length_code_lengths() {
-    std::vector<int> lengths(19, 4);
-    for (int s = 10; s <= 15; ++s) lengths[s] = 5;
-    return lengths;
-}
-
-void dynamic_header(BitWriter& w, bool final, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops,
-                    std::vector<int> cl_lengths) {
+void dynamic_header(BitWriter& w, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops) {
     static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-    w.bits(final, 1);
+    std::vector<int> cl_lengths(19, 4);
+    for (int s = 10; s <= 15; ++s) cl_lengths[s] = 5;
+    w.bits(1, 1);  // final
     w.bits(2, 2);
     w.bits(hlit_field, 5);
     w.bits(hdist_field, 5);
     w.bits(19 - 4, 4);
     for (int i = 0; i < 19; ++i) w.bits(cl_lengths[order[i]], 3);
-    std::vector<uint32_t> cl_codes = canonical_codes(cl_lengths);
+    std::vector<WalkedCode> cl_codes = walk_codes(cl_lengths);
     for (const CodeLengthOp& op : ops) {
-        w.code(cl_codes[op.symbol], cl_lengths[op.symbol]);
+        w.code(cl_codes[op.symbol].code, cl_codes[op.symbol].length);
         if (op.symbol == 16) w.bits(op.extra, 2);
         if (op.symbol == 17) w.bits(op.extra, 3);
         if (op.symbol == 18) w.bits(op.extra, 7);
     }
 }
 
-std::vector<CodeLengthOp> plain_ops(const std::vector<int>& lengths) {
+void dynamic_header(BitWriter& w, const std::vector<int>& literal_lengths, const std::vector<int>& distance_lengths) {
+    std::vector<int> lengths = literal_lengths;
+    lengths.insert(lengths.end(), distance_lengths.begin(), distance_lengths.end());
     std::vector<CodeLengthOp> ops;
     for (size_t i = 0; i < lengths.size();) {
         size_t run = 0;
         while (i + run < lengths.size() && lengths[i + run] == 0 && run < 138) ++run;
-        if (run >= 11) {
-            ops.push_back({18, static_cast<int>(run - 11)});
-            i += run;
-        } else if (run >= 3) {
-            ops.push_back({17, static_cast<int>(run - 3)});
+        if (run >= 3) {
+            ops.push_back({run >= 11 ? 18 : 17, static_cast<int>(run - (run >= 11 ? 11 : 3))});
             i += run;
         } else {
-            ops.push_back({lengths[i], 0});
-            ++i;
+            ops.push_back({lengths[i++], 0});
         }
     }
-    return ops;
-}
-
-std::string dynamic_stream(const DynamicBlock& block) {
-    BitWriter w;
-    std::vector<int> all = block.literal_lengths;
-    all.insert(all.end(), block.distance_lengths.begin(), block.distance_lengths.end());
-    dynamic_header(w, true, static_cast<int>(block.literal_lengths.size()) - 257,
-                   static_cast<int>(block.distance_lengths.size()) - 1, plain_ops(all));
-    std::vector<uint32_t> lit = canonical_codes(block.literal_lengths);
-    std::vector<uint32_t> dist = canonical_codes(block.distance_lengths);
-    for (auto [symbol, distance] : block.symbols) {
-        w.code(lit[symbol], block.literal_lengths[symbol]);
-        if (distance >= 0) w.code(dist[distance], block.distance_lengths[distance]);
-    }
-    return w.bytes();
+    dynamic_header(w, static_cast<int>(literal_lengths.size()) - 257, static_cast<int>(distance_lengths.size()) - 1,
+                   ops);
 }

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 // Decodes stream with inflate_raw (which takes the BMI path where the
@@ -43,12 +42,9 @@ public:
     void code(uint32_t code, int length) {
         for (int i = length - 1; i >= 0; --i) put((code >> i) & 1);
     }
-    // Pads to a byte boundary with zero bits.
-    void align() {
-        while (bit_count_ % 8) put(0);
-    }
+    // Pads to a byte boundary with zero bits, then writes bytes.
     void raw(const std::string& bytes) {
-        align();
+        while (bit_count_ % 8) put(0);
         for (char c : bytes) bits(static_cast<uint8_t>(c), 8);
     }
     size_t bit_count() const { return bit_count_; }
@@ -67,11 +63,15 @@ private:
 // The fixed literal/length code of RFC 1951, 3.2.6.
 void fixed_symbol(BitWriter& w, int symbol);
 
-void fixed_header(BitWriter& w, bool final);
-
-// Canonical codes from code lengths (RFC 1951, 3.2.2). Meaningful for sets
-// that are not over-subscribed.
-std::vector<uint32_t> canonical_codes(const std::vector<int>& lengths);
+// Codes from code lengths (RFC 1951, 3.2.2) as the reference's canonical
+// walk assigns them, as (code, length) per symbol: codes of one length follow
+// each other, an over-subscribed set stops where a length runs out of room,
+// and symbols past that have no code (length 0 here).
+struct WalkedCode {
+    uint32_t code;
+    int length;
+};
+std::vector<WalkedCode> walk_codes(const std::vector<int>& lengths);
 
 // One code-length symbol (0..18) and the value of its extra bits.
 struct CodeLengthOp {
@@ -79,27 +79,12 @@ struct CodeLengthOp {
     int extra;
 };
 
-// A complete code-length code (13 codes of 4 bits, 6 of 5), sent with all 19
-// lengths, so every code-length symbol is available.
-std::vector<int> code_length_code_lengths();
+// Writes the header of a final dynamic block with the given HLIT and HDIST
+// fields and code-length sequence. The code-length code is complete (13 codes
+// of 4 bits, 6 of 5) and sent with all 19 lengths, so every code-length
+// symbol is available.
+void dynamic_header(BitWriter& w, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops);
 
-// Writes the header of a dynamic block with the given HLIT and HDIST fields
-// and code-length sequence.
-void dynamic_header(BitWriter& w, bool final, int hlit_field, int hdist_field, const std::vector<CodeLengthOp>& ops,
-                    std::vector<int> cl_lengths = code_length_code_lengths());
-
-// The code-length sequence for lengths, with runs of zeros as symbols 17/18.
-std::vector<CodeLengthOp> plain_ops(const std::vector<int>& lengths);
-
-// A dynamic block: code lengths for literal/length and distance symbols (any
-// count, so out-of-range HLIT and HDIST can be sent too) and the symbols to
-// write with them: literals and 256 as themselves, a match as {length symbol,
-// distance symbol} with no extra bits.
-struct DynamicBlock {
-    std::vector<int> literal_lengths;
-    std::vector<int> distance_lengths;
-    std::vector<std::pair<int, int>> symbols;  // {literal/length symbol, distance symbol or -1}
-};
-
-// The block as the final one of a stream.
-std::string dynamic_stream(const DynamicBlock& block);
+// The same for these code lengths (any count, so out-of-range HLIT and HDIST
+// can be sent too), with runs of zeros as symbols 17 and 18.
+void dynamic_header(BitWriter& w, const std::vector<int>& literal_lengths, const std::vector<int>& distance_lengths);

@@ -137,7 +137,7 @@ std::string stored_block(bool final, const std::string& data) {
 std::string fixed_block(const std::string& literals, int length_symbol = -1, int distance_code = 0,
                         int distance_extra = 0, int extra_count = 0) {
     BitWriter w;
-    fixed_header(w, true);
+    w.bits(0b011, 3);  // final, fixed codes
     for (char c : literals) fixed_symbol(w, static_cast<uint8_t>(c));
     if (length_symbol >= 0) {
         fixed_symbol(w, length_symbol);
@@ -152,13 +152,14 @@ std::string fixed_block(const std::string& literals, int length_symbol = -1, int
 // listed get a length, the distance code lengths, and the given symbols
 // (literals and 256, no matches).
 std::string dynamic_block(int literal_count, const std::vector<std::pair<int, int>>& lengths,
-                          std::vector<int> distance_lengths, const std::vector<int>& symbols) {
-    DynamicBlock block;
-    block.literal_lengths.assign(literal_count, 0);
-    for (auto [symbol, length] : lengths) block.literal_lengths[symbol] = length;
-    block.distance_lengths = std::move(distance_lengths);
-    for (int symbol : symbols) block.symbols.push_back({symbol, -1});
-    return dynamic_stream(block);
+                          const std::vector<int>& distance_lengths, const std::vector<int>& symbols) {
+    std::vector<int> literal_lengths(literal_count, 0);
+    for (auto [symbol, length] : lengths) literal_lengths[symbol] = length;
+    BitWriter w;
+    dynamic_header(w, literal_lengths, distance_lengths);
+    std::vector<WalkedCode> codes = walk_codes(literal_lengths);
+    for (int symbol : symbols) w.code(codes[symbol].code, codes[symbol].length);
+    return w.bytes();
 }
 
 // A block decoding "aaaa": 'a' (code 10), end of block (11), length symbol
@@ -178,7 +179,7 @@ std::string aaaa_stream(CodeLengthOp first_run, CodeLengthOp last_run, bool with
         {1, 0},     // 257; 258 lengths so far, one to go
         last_run,
     };
-    dynamic_header(w, true, 1, 0, ops);
+    dynamic_header(w, 1, 0, ops);
     w.code(0b10, 2);  // 'a'
     if (with_match) {
         w.code(0b0, 1);  // 257: length 3

@@ -121,24 +121,9 @@ std::map<std::string, std::string> snapshot_tree(const std::string& root) {
 }
 
 std::string gzip_payload(const std::string& gzip) {
-    // RFC 1952: ID1 ID2 CM FLG MTIME(4) XFL OS, then the optional parts that
-    // FLG announces.
-    if (gzip.size() < 10 || static_cast<uint8_t>(gzip[0]) != 0x1F || static_cast<uint8_t>(gzip[1]) != 0x8B ||
-        gzip[2] != 8)
-        return "";
-    uint8_t flags = static_cast<uint8_t>(gzip[3]);
-    size_t at = 10;
-    if (flags & 0x04) {  // FEXTRA
-        if (at + 2 > gzip.size()) return "";
-        at += 2 + (static_cast<uint8_t>(gzip[at]) | (static_cast<uint8_t>(gzip[at + 1]) << 8));
-    }
-    for (uint8_t text_flag : {0x08, 0x10}) {  // FNAME, FCOMMENT: NUL-terminated
-        if (!(flags & text_flag)) continue;
-        size_t end = gzip.find('\0', at);
-        if (end == std::string::npos) return "";
-        at = end + 1;
-    }
-    if (flags & 0x02) at += 2;  // FHCRC
-    if (at > gzip.size()) return "";
-    return gzip.substr(at);
+    // RFC 1952: ID1 ID2 CM FLG MTIME(4) XFL OS, then the NUL-terminated name
+    // when FLG has FNAME, the only optional part the peers write.
+    if (gzip.size() < 10 || gzip.compare(0, 3, "\x1f\x8b\x08") != 0 || (gzip[3] & ~0x08)) return "";
+    size_t name_end = gzip[3] ? gzip.find('\0', 10) : 9;
+    return name_end == std::string::npos ? "" : gzip.substr(name_end + 1);
 }

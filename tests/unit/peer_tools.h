@@ -39,6 +39,6 @@ uint32_t zlib_crc32(const std::string& data);
 std::map<std::string, std::string> snapshot_tree(const std::string& root);
 
 // The raw deflate stream inside a gzip member: the bytes after the header
-// (with its optional extra field, name, comment and header CRC). The trailer
-// stays attached; decoding ends before it. Empty when the header is not gzip.
+// and the file name, if any. The trailer stays attached; decoding ends before
+// it. Empty when the header is not gzip or has another optional part.
 std::string gzip_payload(const std::string& gzip);

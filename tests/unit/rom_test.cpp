@@ -27,13 +27,6 @@ std::string with(std::string text, size_t at, char byte) {
     return text;
 }
 
-std::string usable_rom(size_t size = 4096) {
-    std::string rom(size, '\x11');
-    rom[0x15C] = '\x56';
-    rom[0x15D] = '\xCF';
-    return rom;
-}
-
 std::string digest(const std::string& path) {
     char hex[kDigestTextSize] = "";
     sha256_file_hex(path.c_str(), hex);

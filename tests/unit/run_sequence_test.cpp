@@ -30,7 +30,7 @@ protected:
         std::string game = home + "/app." + version + "/kestrel-core";
         write_file(game + "/Pelko.exe", "game");
         write_file(game + "/version.txt", version + "\n");
-        write_usable_rom(game + "/patched.nds");
+        write_file(game + "/patched.nds", usable_rom(512));
         write_file(home + "/version.txt", version + "\n");
         write_file(home + "/current.txt", tmp.win("home/app." + version + "/kestrel-core"));
     }

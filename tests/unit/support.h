@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ struct FakePlatform {
     std::vector<std::string> putenvs;
     std::vector<std::string> getenv_reads;
     std::vector<uint32_t> sleeps;
-    uint32_t total_sleep() const;
+    uint32_t total_sleep() const { return std::accumulate(sleeps.begin(), sleeps.end(), 0u); }
 
     std::string module_path = "/downloads/Pelko-Setup.exe";  // UTF-8
     bool module_path_fails = false;
@@ -61,8 +62,8 @@ struct FakePlatform {
     // Threads. A start is recorded and, unless run_threads is set, nothing
     // runs: launcher_main and start_game start a splash, and no test may leave
     // one running. release_threads() runs the recorded ones for real; a wait
-    // on a thread that never ran answers threads_end_in_time at once. Each
-    // wait's time-out is recorded. Real threads still running when the double
+    // on a thread that never ran succeeds at once. Each wait's time-out is
+    // recorded. Real threads still running when the double
     // goes are told to stop (the splash's active flag) and waited for.
     struct Thread {
         plat_thread_main main = nullptr;
@@ -72,7 +73,6 @@ struct FakePlatform {
     };
     std::vector<std::unique_ptr<Thread>> threads;
     bool run_threads = false;
-    bool threads_end_in_time = true;
     std::vector<uint32_t> thread_waits;
     std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
     void release_threads();
@@ -83,11 +83,9 @@ struct FakePlatform {
     // Every download the launcher asked for. Only 127.0.0.1 is ever contacted:
     // a request for any other host gets no response.
     struct HttpRequest {
-        std::string host;
+        std::string host, object, user_agent;
         uint16_t port;
-        std::string object;
         bool secure;
-        std::string user_agent;
     };
     std::vector<HttpRequest> http_requests;
 
@@ -101,18 +99,15 @@ struct FakePlatform {
     struct Dialog {
         std::string filter;  // with its NULs
         std::string title;
-        uint32_t flags;
-        uint32_t size;
+        uint32_t flags, size;
     };
     std::vector<Dialog> dialogs;
     std::string dialog_answer;
 
     // Return true to make the call fail.
-    std::function<bool(const std::string& from, const std::string& to)> fail_copy;
-    std::function<bool(const std::string& from, const std::string& to)> fail_move;
+    std::function<bool(const std::string& from, const std::string& to)> fail_copy, fail_move;
     std::function<bool(const std::string& path, const std::string& mode)> fail_fopen;
-    std::function<bool(const std::string& path)> fail_delete;
-    std::function<bool(const std::string& path)> fail_create_output;
+    std::function<bool(const std::string& path)> fail_delete, fail_create_output;
 
     plat_ops ops;
 };
@@ -123,5 +118,6 @@ void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);
 
-// A file that passes the launcher's "usable DS ROM" test.
-void write_usable_rom(const std::string& path);
+// Bytes that pass the launcher's "usable DS ROM" test: the logo checksum
+// 56 CF at 0x15C, the rest 0x11.
+std::string usable_rom(size_t size = 4096);

@@ -9,8 +9,7 @@
 #include "tests/reference/vcdiff_ref.h"
 
 Applied decode(const Bytes& patch, const Bytes& source) {
-    Bytes exact_patch(patch);
-    Bytes exact_source(source);
+    Bytes exact_patch(patch), exact_source(source);
     const size_t untouched = 0xA5A5A5A5u;
     Applied result[2] = {};
     for (int reference = 0; reference < 2; ++reference) {
@@ -35,11 +34,8 @@ Applied decode(const Bytes& patch, const Bytes& source) {
 }
 
 Bytes varint(uint64_t value) {
-    Bytes out;
-    int shift = 63;  // ten groups of seven bits, the first holding only the top bit
-    while (shift > 0 && value >> shift == 0) shift -= 7;
-    for (; shift > 0; shift -= 7) out.push_back(static_cast<uint8_t>(0x80 | (value >> shift & 0x7F)));
-    out.push_back(value & 0x7F);
+    Bytes out = {static_cast<uint8_t>(value & 0x7F)};  // the last group
+    while (value >>= 7) out.insert(out.begin(), static_cast<uint8_t>(0x80 | (value & 0x7F)));
     return out;
 }
 
@@ -65,11 +61,7 @@ Bytes build_patch(const std::vector<WindowPlan>& windows) {
 PatchLayout read_layout(const Bytes& patch) {
     PatchLayout layout{};
     vcdiff_cursor c{patch.data(), 5, patch.size(), false};
-    auto byte = [&c]() -> uint8_t {
-        if (c.position < c.length) return c.bytes[c.position++];
-        c.error = true;
-        return 0;
-    };
+    auto byte = [&c]() -> uint8_t { return c.position < c.length ? c.bytes[c.position++] : (c.error = true, 0); };
     auto varint = [&c] { return vcdiff_ref_read_varint(&c); };
     uint64_t note = varint();  // the application header
     if (c.error || note > patch.size() - c.position) return layout;
@@ -96,11 +88,6 @@ PatchLayout read_layout(const Bytes& patch) {
     }
     layout.complete = true;
     return layout;
-}
-
-Bytes read_bytes(const std::string& path) {
-    std::string bytes = read_file(path);
-    return Bytes(bytes.begin(), bytes.end());
 }
 
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags) {

@@ -61,4 +61,7 @@ PatchLayout read_layout(const Bytes& patch);
 // copies only from the target itself. A failed run is a test failure.
 Bytes xdelta3_encode(const TempDir& dir, const Bytes* source, const Bytes& target, const std::string& flags = "");
 
-Bytes read_bytes(const std::string& path);
+inline Bytes read_bytes(const std::string& path) {
+    std::string bytes = read_file(path);
+    return Bytes(bytes.begin(), bytes.end());
+}
