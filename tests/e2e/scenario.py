@@ -2,6 +2,7 @@
 launcher in it, a home directory, an installed client (the stub game in place
 of the real one), an update site, and the environment every run gets."""
 
+import functools
 import http.server
 import json
 import shutil
@@ -131,9 +132,6 @@ class Site:
         site = self
 
         class Handler(http.server.SimpleHTTPRequestHandler):
-            def __init__(self, *a, **kw):
-                super().__init__(*a, directory=str(site.root), **kw)
-
             def do_GET(self):
                 site.requests.append(self.path)
                 super().do_GET()
@@ -141,7 +139,8 @@ class Site:
             def log_message(self, *args):
                 pass
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        handler = functools.partial(Handler, directory=str(self.root))
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.base = f"http://127.0.0.1:{self.server.server_address[1]}/releases"
 
     def __enter__(self):
