@@ -7,7 +7,7 @@ it recorded. Nothing here talks to anything but 127.0.0.1.
 """
 
 import contextlib
-import http.server
+import itertools
 import os
 import re
 import shutil
@@ -15,9 +15,8 @@ import signal
 import socket
 import subprocess
 import tempfile
-import threading
 import time
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -45,19 +44,22 @@ def closed_port():
         return s.getsockname()[1]
 
 
+def poll(check, seconds, interval=0.05, alive=lambda: True):
+    """check()'s first true value within `seconds` while alive(); None without one."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and alive():
+        found = check()
+        if found:
+            return found
+        time.sleep(interval)
+    return None
+
+
 def wine_environment(prefix, display):
-    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES}
-    env.update(
-        WINEPREFIX=str(prefix),
-        WINEARCH="win64",
-        WINEDEBUG="-all",
-        # No Mono/Gecko prompts; a crash must not open a debugger dialog that waits forever.
-        WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d",
-    )
-    if display:
-        env["DISPLAY"] = display
-    else:
-        env.pop("DISPLAY", None)
+    env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES + ("DISPLAY",)}
+    # No Mono/Gecko prompts; a crash must not open a debugger dialog that waits forever.
+    env.update(WINEPREFIX=str(prefix), WINEARCH="win64", WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d", **({"DISPLAY": display} if display else {}))
     return env
 
 
@@ -71,8 +73,7 @@ def ensure_base_prefix():
     marker = BASE_PREFIX / ".pelko-ready"
     if marker.exists():
         return
-    if BASE_PREFIX.exists():
-        shutil.rmtree(BASE_PREFIX)
+    shutil.rmtree(BASE_PREFIX, ignore_errors=True)
     BASE_PREFIX.parent.mkdir(parents=True, exist_ok=True)
     env = wine_environment(BASE_PREFIX, None)
     _quiet(["wineboot", "-i"], env, timeout=300)
@@ -91,11 +92,7 @@ class RunResult:
     elapsed: float
     stdout: str
     stderr: str
-    timed_out: bool = False
-    lines: list = field(default_factory=list)
-
-    def logged(self, line):
-        return line in self.lines
+    lines: list
 
 
 class Running:
@@ -112,40 +109,34 @@ class Running:
         return self.proc.poll() is None
 
     def finish(self, timeout=60):
-        timed_out = False
         try:
             rc = self.proc.wait(timeout=max(0.0, timeout - (time.monotonic() - self.started)))
         except subprocess.TimeoutExpired:
-            timed_out = True
             with contextlib.suppress(ProcessLookupError):
                 os.killpg(self.proc.pid, signal.SIGKILL)
             rc = self.proc.wait()
         elapsed = time.monotonic() - self.started
-        stdout = self.out_path.read_bytes().decode("utf-8", "replace")
-        stderr = self.err_path.read_bytes().decode("utf-8", "replace")
+        stdout, stderr = (path.read_bytes().decode("utf-8", "replace") for path in (self.out_path, self.err_path))
         lines = [l for l in stdout.replace("\r\n", "\n").split("\n") if not l.startswith("wine:")]
-        return RunResult(rc, elapsed, stdout, stderr, timed_out, lines)
+        return RunResult(rc, elapsed, stdout, stderr, lines)
 
 
 class WineSession:
     """One display and one prefix; thread-safe runs of the launcher."""
 
-    def __init__(self, with_display=True):
-        self.with_display = with_display
+    def __init__(self):
         self.work = Path(tempfile.mkdtemp(prefix="pelko-e2e-"))
         self.prefix = self.work / "prefix"
         self.display = None
         self._xvfb = None
-        self._counter = 0
-        self._lock = threading.Lock()
+        self._counter = itertools.count(1)
 
     # -- lifecycle
 
     def start(self):
         ensure_base_prefix()
         shutil.copytree(BASE_PREFIX, self.prefix, symlinks=True)
-        if self.with_display:
-            self._start_xvfb()
+        self._start_xvfb()
         env = self.env()
         # A persistent server, primed once with every standard stream closed:
         # Wine's background services inherit the first process's streams.
@@ -158,12 +149,10 @@ class WineSession:
         with contextlib.suppress(Exception):
             _quiet(["wineserver", "-k"], self.env(), timeout=60)
         if self._xvfb:
-            with contextlib.suppress(ProcessLookupError):
-                self._xvfb.terminate()
+            self._xvfb.terminate()
             with contextlib.suppress(subprocess.TimeoutExpired):
                 self._xvfb.wait(timeout=10)
-            if self._xvfb.poll() is None:
-                self._xvfb.kill()
+            self._xvfb.kill()
         shutil.rmtree(self.work, ignore_errors=True)
 
     def __enter__(self):
@@ -179,17 +168,11 @@ class WineSession:
             proc = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
-            for _ in range(100):
-                if Path(f"/tmp/.X11-unix/X{n}").exists():
-                    self._xvfb = proc
-                    self.display = f":{n}"
-                    return
-                if proc.poll() is not None:
-                    break
-                time.sleep(0.05)
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+            if poll(Path(f"/tmp/.X11-unix/X{n}").exists, 5, alive=lambda: proc.poll() is None):
+                self._xvfb, self.display = proc, f":{n}"
+                return
+            proc.kill()
+            proc.wait()
         raise RuntimeError("could not start Xvfb")
 
     # -- helpers for tests
@@ -199,9 +182,7 @@ class WineSession:
 
     def scratch(self, name):
         """A fresh folder for one test."""
-        with self._lock:
-            self._counter += 1
-            path = self.work / f"{self._counter:03d}-{name}"
+        path = self.work / f"{next(self._counter):03d}-{name}"  # next() on a count is atomic
         path.mkdir(parents=True)
         return path
 
@@ -211,84 +192,37 @@ class WineSession:
 
     def launch(self, exe, args=(), env=None, cwd=None, display=True):
         """Starts a Windows program and returns at once; finish() waits for it."""
-        full_env = self.env(display)
-        full_env.update(env or {})
         out_dir = Path(tempfile.mkdtemp(dir=self.work, prefix="run-"))
-        return Running(exe, args, full_env, cwd, out_dir)
+        return Running(exe, args, {**self.env(display), **(env or {})}, cwd, out_dir)
 
-    def xdotool(self, *args, timeout=30):
-        env = {**os.environ, "DISPLAY": self.display}
-        return subprocess.run(["xdotool", *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
-                              text=True, timeout=timeout, check=False)
+    def x(self, *cmd):
+        """Runs an X client (xdotool, import) on the session's display; its standard output."""
+        return subprocess.run(cmd, env={**os.environ, "DISPLAY": self.display}, stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30, check=False).stdout
+
+    def xdotool(self, *args):
+        return self.x("xdotool", *args).decode()
+
+    def geometry(self, window):
+        """X, Y, WIDTH and HEIGHT of an X window."""
+        shell = self.xdotool("getwindowgeometry", "--shell", window)
+        return {k: int(v) for k, v in (line.split("=", 1) for line in shell.split())}
 
     def wait_for_window(self, name, timeout=30):
         """The id of the first visible window whose title is name, or None."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.xdotool("search", "--onlyvisible", "--name", f"^{re.escape(name)}$")
-            ids = found.stdout.split()
-            if ids:
-                return ids[0]
-            time.sleep(0.2)
-        return None
+        search = ("search", "--onlyvisible", "--name", f"^{re.escape(name)}$")
+        return poll(lambda: (self.xdotool(*search).split() or [None])[0], timeout, 0.2)
 
     def focus_by_caption(self, window, timeout=10):
         """Gives a window the keyboard with a click on its caption: Wine draws
         the caption itself (Managed=N) and activates a window clicked there,
         while windowactivate needs a window manager. True once it has the focus."""
-        shell = self.xdotool("getwindowgeometry", "--shell", window).stdout
-        geometry = dict(line.split("=", 1) for line in shell.split())
-        x, y, width = int(geometry["X"]), int(geometry["Y"]), int(geometry["WIDTH"])
-        self.xdotool("mousemove", "--sync", str(x + width // 2), str(y + 8))
+        g = self.geometry(window)
+        self.xdotool("mousemove", "--sync", str(g["X"] + g["WIDTH"] // 2), str(g["Y"] + 8))
         self.xdotool("click", "1")
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if self.xdotool("getwindowfocus").stdout.strip() == window:
-                return True
-            time.sleep(0.05)
-        return False
+        return poll(lambda: self.xdotool("getwindowfocus").strip() == window, timeout)
 
     def reg_query(self, key):
         proc = subprocess.run(["wine", "reg", "query", key, "/s"], env=self.env(False),
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=False)
         return proc.returncode, proc.stdout.decode("utf-8", "replace")
-
-
-class UpdateSite:
-    """A folder served over plain HTTP on 127.0.0.1, in a thread of the harness."""
-
-    def __init__(self, root):
-        self.root = Path(root)
-        handler = self._handler()
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-        self.port = self.server.server_address[1]
-        self.requests = []
-        self._thread = threading.Thread(target=self.server.serve_forever, daemon=True)
-
-    def _handler(self):
-        site = self
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def __init__(self, *a, **kw):
-                super().__init__(*a, directory=str(site.root), **kw)
-
-            def do_GET(self):
-                site.requests.append(self.path)
-                super().do_GET()
-
-            def log_message(self, *args):
-                pass
-
-        return Handler
-
-    @property
-    def base(self):
-        return f"http://127.0.0.1:{self.port}"
-
-    def __enter__(self):
-        self._thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.server.shutdown()
-        self.server.server_close()

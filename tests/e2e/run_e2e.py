@@ -24,10 +24,7 @@ import harness  # noqa: E402
 
 def flatten(suite):
     for item in suite:
-        if isinstance(item, unittest.TestSuite):
-            yield from flatten(item)
-        else:
-            yield item
+        yield from flatten(item) if isinstance(item, unittest.TestSuite) else [item]
 
 
 def run_one(test):
@@ -39,13 +36,12 @@ def run_one(test):
 
 def report(test, result, elapsed):
     problems = result.failures + result.errors
-    status = "ok" if not problems and not result.skipped else ("skipped" if result.skipped else "FAIL")
-    if result.unexpectedSuccesses:
-        status = "FAIL"
-    print(f"{status:7} {elapsed:6.1f}s  {test.id()}", flush=True)
+    ok = not problems and not result.unexpectedSuccesses
+    print(f"{'skipped' if ok and result.skipped else 'ok' if ok else 'FAIL':7} {elapsed:6.1f}s  {test.id()}",
+          flush=True)
     for _, text in problems:
         print(text, flush=True)
-    return not problems and not result.unexpectedSuccesses
+    return ok
 
 
 def main():

@@ -1,15 +1,20 @@
 """What a Pelko test sets up around the launcher: a download folder with the
 launcher in it, a home directory, an installed client (the stub game in place
-of the real one) and the environment every run gets."""
+of the real one), an update site, and the environment every run gets."""
 
+import functools
+import http.server
+import json
 import shutil
 import subprocess
-from dataclasses import dataclass
+import sys
+import threading
+import unittest
+from dataclasses import dataclass, field
 from pathlib import Path
 
-import sys
-
-from harness import LAUNCHER_EXE, ROOT, STUB_GAME_EXE, UpdateSite, closed_port, win_path
+import harness
+from harness import LAUNCHER_EXE, ROOT, STUB_GAME_EXE, closed_port, win_path
 
 ROM_STANDIN = ROOT / "build" / "native" / "tools" / "rom_standin"
 
@@ -29,25 +34,23 @@ def read_text(path):
 @dataclass
 class GameReport:
     """What the stub game recorded in game.log."""
-    cmdline: str
-    argv: list
-    cwd: str
-    env: dict
+    cmdline: str = ""
+    argv: list = field(default_factory=list)
+    cwd: str = ""
+    env: dict = field(default_factory=dict)
 
     @classmethod
     def parse(cls, text):
-        cmdline, cwd, argv, env = "", "", [], {}
-        for line in text.replace("\r\n", "\n").split("\n"):
-            if line.startswith("cmdline="):
-                cmdline = line[len("cmdline="):]
-            elif line.startswith("argv["):
-                argv.append(line.split("=", 1)[1])
-            elif line.startswith("cwd="):
-                cwd = line[len("cwd="):]
-            elif line.startswith("env "):
-                name, value = line[4:].split("=", 1)
-                env[name] = value
-        return cls(cmdline, argv, cwd, env)
+        report = cls()
+        for line in text.split("\n"):
+            key, _, value = line.partition("=")
+            if key in ("cmdline", "cwd"):
+                setattr(report, key, value)
+            elif key.startswith("argv["):
+                report.argv.append(value)
+            elif key.startswith("env "):
+                report.env[key[4:]] = value
+        return report
 
 
 class Player:
@@ -64,82 +67,101 @@ class Player:
         self.update_base = f"http://127.0.0.1:{closed_port()}/releases"
 
     def rename_launcher(self, name):
-        target = self.downloads / name
-        self.launcher.rename(target)
-        self.launcher = target
-        return target
+        self.launcher = self.launcher.rename(self.downloads / name)
+        return self.launcher
 
     def game_dir(self, version):
         return self.home / f"app.{version}" / "kestrel-core"
 
-    def install(self, version, rom=USABLE_ROM, current=True):
-        """An installed client of `version`, named by the records when current."""
+    def install(self, version, rom=USABLE_ROM):
+        """An installed client of `version`, named by the records as the current one."""
         game = self.game_dir(version)
         game.mkdir(parents=True, exist_ok=True)
         shutil.copy2(STUB_GAME_EXE, game / "Pelko.exe")
         (game / "version.txt").write_bytes(f"{version}\r\n".encode())
         if rom is not None:
             (game / "patched.nds").write_bytes(rom)
-        if current:
-            (self.home / "version.txt").write_bytes(f"{version}\r\n".encode())
-            (self.home / "current.txt").write_bytes(win_path(game).encode())
+        (self.home / "version.txt").write_bytes(f"{version}\r\n".encode())
+        (self.home / "current.txt").write_bytes(win_path(game).encode())
         return game
 
+    def usable_rom(self):
+        """VELA_ROM naming a usable dump, so that no run can wait on the file dialog."""
+        rom = self.root / "dump.nds"
+        rom.write_bytes(USABLE_ROM)
+        return {"VELA_ROM": win_path(rom)}
+
     def env(self, **extra):
-        env = {"PELKO_UPDATE_BASE": self.update_base, "VELA_HOME": win_path(self.home)}
-        env.update(extra)
+        env = {"PELKO_UPDATE_BASE": self.update_base, "VELA_HOME": win_path(self.home), **extra}
         return {k: v for k, v in env.items() if v is not None}
 
-    def run(self, *args, env=None, timeout=60, display=True, cwd=None):
-        return self.start(*args, env=env, display=display, cwd=cwd).finish(timeout)
+    def start(self, *args, env=None, display=True):
+        return self.session.launch(self.launcher, args, self.env(**(env or {})), self.root, display)
 
-    def start(self, *args, env=None, display=True, cwd=None):
-        return self.session.launch(self.launcher, args, env=self.env(**(env or {})), display=display,
-                                  cwd=cwd or self.root)
+    def run(self, *args, timeout=60, **start):
+        return self.start(*args, **start).finish(timeout)
 
     def game_report(self):
         return GameReport.parse(read_text(self.home / "game.log"))
 
 
+class PlayerTest(unittest.TestCase):
+    """A test with a player of its own, named after the test."""
+
+    def setUp(self):
+        self.session = harness.SESSION
+        self.player = Player(self.session, self.id().rsplit(".", 1)[-1])
+
+    def assertExit(self, result, code=0):
+        self.assertEqual(result.returncode, code, result.stdout)
+
+    def assertLogged(self, result, *lines):
+        for line in lines:
+            self.assertIn(line, result.lines)
+
+
 class Site:
-    """An update site on 127.0.0.1 for one test, built with the release tool."""
+    """An update site for one test, built with the release tool and served over
+    plain HTTP on 127.0.0.1 by a thread of the harness."""
 
     def __init__(self, player):
-        self.root = player.root / "site"
+        self.player, self.root = player, player.root / "site"
         self.releases = self.root / "releases"
         self.releases.mkdir(parents=True, exist_ok=True)
-        self.server = UpdateSite(self.root)
-        self.player = player
+        self.requests = []
+        site = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def do_GET(self):
+                site.requests.append(self.path)
+                super().do_GET()
+
+            def log_message(self, *args):
+                pass
+
+        handler = functools.partial(Handler, directory=str(self.root))
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.base = f"http://127.0.0.1:{self.server.server_address[1]}/releases"
 
     def __enter__(self):
-        self.server.__enter__()
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.player.update_base = self.base
         return self
 
     def __exit__(self, *exc):
-        self.server.__exit__(*exc)
+        self.server.shutdown()
+        self.server.server_close()
 
-    @property
-    def base(self):
-        return f"{self.server.base}/releases"
-
-    @property
-    def requests(self):
-        return self.server.requests
-
-    def publish(self, version, flat=False, extra=None, launcher=None):
-        """A release of the stand-in game; extra maps relative paths to bytes."""
+    def publish(self, version, flat=False, launcher=None):
+        """A release of the stand-in game (in a game folder unless flat)."""
         folder = self.player.root / f"client-{version}"
         game = folder if flat else folder / "kestrel-core"
         game.mkdir(parents=True, exist_ok=True)
         shutil.copy2(STUB_GAME_EXE, game / "Pelko.exe")
-        for rel, data in (extra or {}).items():
-            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
-            (folder / rel).write_bytes(data)
         return release.build_site(folder, version, self.base, self.releases, launcher=launcher)
 
-    def write_manifest(self, text):
-        (self.releases / "manifest.json").write_text(text, encoding="utf-8")
+    def write_manifest(self, manifest):
+        (self.releases / "manifest.json").write_text(json.dumps(manifest), encoding="utf-8")
 
 
 def synthetic_dump(path):

@@ -6,10 +6,9 @@ frame to compare a screenshot with."""
 import functools
 import subprocess
 import tempfile
-import time
 from pathlib import Path
 
-from harness import ROOT, WINDOWS_BUILD
+from harness import ROOT, WINDOWS_BUILD, poll
 
 PROBE = WINDOWS_BUILD / "tests" / "win" / "splash_probe.exe"
 SPLASH_FRAME = ROOT / "build" / "native" / "tools" / "splash_frame"
@@ -25,25 +24,14 @@ def probe(session, *args, display=True):
     """Runs the Windows probe; its key=value lines as a dict (repeated keys as lists)."""
     result = session.run(PROBE, args, timeout=30, display=display)
     found = {}
-    for line in result.lines:
-        if "=" in line:
-            key, value = line.split("=", 1)
-            if key in found:
-                found[key] = (found[key] if isinstance(found[key], list) else [found[key]]) + [value]
-            else:
-                found[key] = value
-    return found
-
-
-def _x(session, *args):
-    return subprocess.run(list(args), env=session.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                          timeout=30, check=False)
+    for key, _, value in (line.partition("=") for line in result.lines if "=" in line):
+        found.setdefault(key, []).append(value)
+    return {key: values if len(values) > 1 else values[0] for key, values in found.items()}
 
 
 def x_windows(session):
     """X windows whose title is exactly the splash's."""
-    out = _x(session, "xdotool", "search", "--name", "^Pelko$").stdout.decode()
-    return [w for w in out.split() if w]
+    return session.xdotool("search", "--name", "^Pelko$").split()
 
 
 def client_area(session):
@@ -52,33 +40,21 @@ def client_area(session):
     window is the whole window: equal borders left, right and below, the
     caption above."""
     for window in x_windows(session):
-        out = _x(session, "xdotool", "getwindowgeometry", "--shell", window).stdout.decode()
-        geometry = dict(line.split("=", 1) for line in out.split() if "=" in line)
-        x, y, w, h = (int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-        if w < WIDTH or h < HEIGHT:
-            continue
-        border = (w - WIDTH) // 2
-        return x + border, y + h - HEIGHT - border
+        g = session.geometry(window)
+        if g["WIDTH"] >= WIDTH and g["HEIGHT"] >= HEIGHT:
+            border = (g["WIDTH"] - WIDTH) // 2
+            return g["X"] + border, g["Y"] + g["HEIGHT"] - HEIGHT - border
     return None
 
 
 def wait_for_client_area(session, launch, seconds=10.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and launch.running():
-        area = client_area(session)
-        if area:
-            return area
-        time.sleep(0.05)
-    return None
+    return poll(lambda: client_area(session), seconds, alive=launch.running)
 
 
-def screenshot(session, x, y, width=WIDTH, height=HEIGHT, png=None):
-    """The screen's pixels in that rectangle as RGB bytes (and a PNG when asked)."""
-    crop = f"{width}x{height}+{x}+{y}"
-    if png:
-        _x(session, "import", "-silent", "-window", "root", "-crop", crop, "+repage", str(png))
-    out = _x(session, "import", "-silent", "-window", "root", "-crop", crop, "+repage", "-depth", "8", "rgb:-")
-    return out.stdout
+def screenshot(session, x, y, width=WIDTH, height=HEIGHT):
+    """The screen's pixels in that rectangle as RGB bytes."""
+    return session.x("import", "-silent", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}", "+repage",
+                     "-depth", "8", "rgb:-")
 
 
 def save_png(rgb, path, width=WIDTH, height=HEIGHT):
@@ -123,21 +99,11 @@ def find_icon(shot, width, height, icon, size):
 def outside_spinner_differences(shot, frame):
     """Pixels that differ between two frames outside the spinner's square."""
     left, top, right, bottom = SPINNER
-    differing = 0
-    for y in range(HEIGHT):
-        row = slice(3 * WIDTH * y, 3 * WIDTH * (y + 1))
-        a, b = shot[row], frame[row]
-        if a == b:
-            continue
-        columns = range(WIDTH) if not top <= y <= bottom else [*range(left), *range(right + 1, WIDTH)]
-        differing += sum(a[3 * x:3 * x + 3] != b[3 * x:3 * x + 3] for x in columns)
-    return differing
+    outside = ((x, y) for y in range(HEIGHT) for x in range(WIDTH) if not (left <= x <= right and top <= y <= bottom))
+    return sum(shot[i:i + 3] != frame[i:i + 3] for i in (3 * (y * WIDTH + x) for x, y in outside))
 
 
 def matching_head(shot, frames):
     """Which spinner position the screenshot shows, when it equals a native
     frame pixel for pixel; None otherwise."""
-    for head, frame in enumerate(frames):
-        if shot == frame:
-            return head
-    return None
+    return frames.index(shot) if shot in frames else None

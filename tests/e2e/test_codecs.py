@@ -18,30 +18,8 @@ SHA_PATH_FLAGS = {"sha_ni", "ssse3", "sse4_1"}
 
 
 def cpu_flags():
-    for line in Path("/proc/cpuinfo").read_text().splitlines():
-        if line.startswith("flags"):
-            return set(line.split(":", 1)[1].split())
-    return set()
-
-
-class Sha256Paths(unittest.TestCase):
-    def sha256(self, path, *extra):
-        r = harness.SESSION.run(harness.TEST_HELPER_EXE, ["sha256", harness.win_path(path), *extra], display=False)
-        self.assertEqual(r.returncode, 0, r.stdout)
-        return r.lines[0]
-
-    def test_the_exe_hashes_with_the_sha_instructions_where_the_processor_has_them_and_portably_when_told(self):
-        folder = harness.SESSION.scratch("sha256-paths")
-        # Longer than two of the reader's chunks, and not a whole number of blocks.
-        data = random.Random(8).randbytes(300 * 1024 + 55)
-        path = folder / "bundle.bin"
-        path.write_bytes(data)
-        digest = hashlib.sha256(data).hexdigest()
-
-        selected = "sha-extensions" if SHA_PATH_FLAGS <= cpu_flags() else "portable"
-        self.assertEqual(self.sha256(path), f"path={selected} digest={digest}")
-        self.assertEqual(self.sha256(path, "portable"), f"path=portable digest={digest}")
-
+    lines = Path("/proc/cpuinfo").read_text().splitlines()
+    return set(next((l.split(":", 1)[1] for l in lines if l.startswith("flags")), "").split())
 
 
 def raw_deflate(data, level, strategy=zlib.Z_DEFAULT_STRATEGY):
@@ -65,12 +43,25 @@ def bundle_like_data(size):
     return b"".join(parts)
 
 
-class InflatePaths(unittest.TestCase):
-    def inflate(self, path, size, *extra):
-        r = harness.SESSION.run(harness.TEST_HELPER_EXE, ["inflate", harness.win_path(path), str(size), *extra],
+class CodecPaths(unittest.TestCase):
+    def helper(self, command, path, *extra):
+        """The first line the test helper prints for a command on a file."""
+        r = harness.SESSION.run(harness.TEST_HELPER_EXE, [command, harness.win_path(path), *map(str, extra)],
                                 display=False)
         self.assertEqual(r.returncode, 0, r.stdout)
         return r.lines[0]
+
+    def test_the_exe_hashes_with_the_sha_instructions_where_the_processor_has_them_and_portably_when_told(self):
+        folder = harness.SESSION.scratch("sha256-paths")
+        # Longer than two of the reader's chunks, and not a whole number of blocks.
+        data = random.Random(8).randbytes(300 * 1024 + 55)
+        path = folder / "bundle.bin"
+        path.write_bytes(data)
+        digest = hashlib.sha256(data).hexdigest()
+
+        selected = "sha-extensions" if SHA_PATH_FLAGS <= cpu_flags() else "portable"
+        self.assertEqual(self.helper("sha256", path), f"path={selected} digest={digest}")
+        self.assertEqual(self.helper("sha256", path, "portable"), f"path=portable digest={digest}")
 
     def test_the_exe_inflates_and_checks_crcs_on_bmi_and_pclmul_where_the_processor_has_them_and_portably_when_told(
             self):
@@ -84,13 +75,9 @@ class InflatePaths(unittest.TestCase):
                              ("stored", raw_deflate(data, 0))]:
             path = folder / f"{name}.deflate"
             path.write_bytes(stream)
-            self.assertEqual(self.inflate(path, len(data)),
+            self.assertEqual(self.helper("inflate", path, len(data)),
                              f"inflate={inflate_path} crc32={crc32_path} result={len(data)} crc={crc}", name)
-            self.assertEqual(self.inflate(path, len(data), "portable"),
+            self.assertEqual(self.helper("inflate", path, len(data), "portable"),
                              f"inflate=portable crc32=portable result={len(data)} crc={crc}", name)
             # One byte short: the decoder must fail rather than cut the output.
-            self.assertIn(" result=-1 ", self.inflate(path, len(data) - 1), name)
-
-
-if __name__ == "__main__":
-    unittest.main()
+            self.assertIn(" result=-1 ", self.helper("inflate", path, len(data) - 1), name)

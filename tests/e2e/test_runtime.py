@@ -10,7 +10,3 @@ class WindowsRuntime(unittest.TestCase):
         r = harness.SESSION.run(harness.TEST_HELPER_EXE, ["format-check"], display=False)
         self.assertEqual(r.returncode, 0)
         self.assertEqual(r.lines[:3], ["cut=20|abcdefghijklmno", "zero=5|keep", "conversions=22|a\\b|-7|4000000000|0a|%"])
-
-
-if __name__ == "__main__":
-    unittest.main()

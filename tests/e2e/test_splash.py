@@ -11,7 +11,7 @@ import xml.etree.ElementTree as ET
 
 import harness
 import splash_view as view
-from scenario import Player, read_text
+from scenario import Player, PlayerTest, read_text
 
 UNREACHABLE = "Update server unreachable. Check your connection and reopen."
 READY = "READY - STARTING THE GAME"
@@ -27,21 +27,19 @@ def heads_seen(session, area, frames, launch, seconds):
     while time.monotonic() < deadline and launch.running():
         shot = view.screenshot(session, *area)
         head = view.matching_head(shot, frames)
-        if head is not None:
-            seen.append(head)
+        seen += [] if head is None else [head]
         time.sleep(0.03)
     return seen, shot
 
 
-class SplashWindow(unittest.TestCase):
+class SplashWindow(PlayerTest):
     # Screenshots of the shared display: no other launcher may show a window.
     serial = True
 
     def setUp(self):
         self.assertTrue(view.SPLASH_FRAME.exists(), f"{view.SPLASH_FRAME} is missing; build the native preset")
         self.assertTrue(view.PROBE.exists(), f"{view.PROBE} is missing; build the windows preset")
-        self.session = harness.SESSION
-        self.player = Player(self.session, self.id().rsplit(".", 1)[-1])
+        super().setUp()
         self.launch = None
 
     def tearDown(self):
@@ -54,18 +52,14 @@ class SplashWindow(unittest.TestCase):
         self.assertIsNotNone(area, "no splash window appeared")
 
         window = view.probe(self.session, "window", "5000")
-        self.assertEqual(window["found"], "1")
-        self.assertEqual(window["title"], "Pelko")
-        self.assertEqual(window["visible"], "1")
+        self.assertEqual([window[k] for k in ("found", "title", "visible", "client_size", "class_style")],
+                         ["1", "Pelko", "1", "460,250", "0x0"])
         self.assertEqual(int(window["style"], 16) & ~(WS_VISIBLE | WS_CLIPSIBLINGS), 0x00C80000)
         self.assertEqual(int(window["exstyle"], 16) & ~WS_EX_WINDOWEDGE, 0)
-        self.assertEqual(window["client_size"], "460,250")
         left, top, right, bottom = map(int, window["outer"].split(","))
         screen_w, screen_h = map(int, window["screen"].split(","))
-        self.assertEqual(left, int((screen_w - (right - left)) / 2))
-        self.assertEqual(top, int((screen_h - (bottom - top)) / 2))
+        self.assertEqual((left, top), (int((screen_w - (right - left)) / 2), int((screen_h - (bottom - top)) / 2)))
         self.assertEqual(tuple(map(int, window["client_origin"].split(","))), area)
-        self.assertEqual(window["class_style"], "0x0")
 
         # The caption shows the class icon: the 16 x 16 image of icon group 1.
         caption_w, caption_h = 48, area[1] - top
@@ -90,7 +84,7 @@ class SplashWindow(unittest.TestCase):
         self.assertTrue(seen, "the splash changed after a close request")
 
         result = self.launch.finish(timeout=60)
-        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertExit(result, 1)
         self.assertGreaterEqual(result.elapsed, 8.0)
 
     def test_a_game_start_shows_the_full_bar_then_the_window_goes_before_the_launcher_ends(self):
@@ -100,18 +94,13 @@ class SplashWindow(unittest.TestCase):
         self.assertIsNotNone(area, "no splash window appeared")
         frames = view.native_frames(READY, 100)
         # READY is shown for about a second (600 ms, the game's start, 400 ms).
-        seen = []
-        deadline = time.monotonic() + 5
-        while not seen and time.monotonic() < deadline and view.x_windows(self.session):
-            head = view.matching_head(view.screenshot(self.session, *area), frames)
-            seen += [] if head is None else [head]
-        self.assertTrue(seen, "the full bar with READY - STARTING THE GAME was never on screen")
+        shown = harness.poll(lambda: view.matching_head(view.screenshot(self.session, *area), frames) is not None,
+                             5, 0, alive=lambda: view.x_windows(self.session))
+        self.assertTrue(shown, "the full bar with READY - STARTING THE GAME was never on screen")
 
-        while view.x_windows(self.session) and self.launch.running():
-            time.sleep(0.05)
+        harness.poll(lambda: not view.x_windows(self.session), 60, alive=self.launch.running)
         self.assertTrue(self.launch.running(), "the splash must close during the launcher's last wait")
-        result = self.launch.finish(timeout=60)
-        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertExit(self.launch.finish(timeout=60))
         self.assertIn("argv[0]=", read_text(self.player.home / "game.log"))
 
     def test_an_empty_vela_no_splash_shows_no_window_and_the_run_still_works(self):
@@ -123,20 +112,18 @@ class SplashWindow(unittest.TestCase):
             time.sleep(0.05)
         result = self.launch.finish(timeout=60)
         self.assertEqual(windows, [])
-        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertExit(result)
         self.assertTrue(any(line.startswith("launch: ") for line in result.lines), result.lines)
         self.assertIn(str(game.name), read_text(self.player.home / "game.log"))
 
 
-class SplashWithoutDisplay(unittest.TestCase):
+class SplashWithoutDisplay(PlayerTest):
     def test_without_a_display_there_is_no_splash_and_the_game_still_starts(self):
-        player = Player(harness.SESSION, "no-display")
-        player.install("1.0")
-        result = player.run(display=False)
-        self.assertEqual(result.returncode, 0, result.stdout)
-        self.assertGreaterEqual(result.elapsed, 7.0)
-        self.assertLess(result.elapsed, 15.0)
-        self.assertIn("argv[0]=", read_text(player.home / "game.log"))
+        self.player.install("1.0")
+        result = self.player.run(display=False)
+        self.assertExit(result)
+        self.assertTrue(7.0 <= result.elapsed < 15.0, result.elapsed)
+        self.assertIn("argv[0]=", read_text(self.player.home / "game.log"))
 
 
 class QuickExits(unittest.TestCase):
@@ -157,49 +144,28 @@ class QuickExits(unittest.TestCase):
 
 
 def icon_file_images(path):
-    """The images of an .ico file, in order: (width, height, bits, bytes)."""
+    """The images of an .ico file, in order: (width, height, bytes)."""
     data = path.read_bytes()
-    (count,) = struct.unpack("<H", data[4:6])
-    images = []
-    for i in range(count):
-        w, h, _, _, _, bits, size, offset = struct.unpack("<BBBBHHII", data[6 + 16 * i:22 + 16 * i])
-        images.append((w, h, bits, data[offset:offset + size]))
-    return images
+    entries = [struct.unpack_from("<BB6xII", data, 6 + 16 * i) for i in range(struct.unpack_from("<H", data, 4)[0])]
+    return [(w, h, data[offset:offset + size]) for w, h, size, offset in entries]
 
 
 class Resources(unittest.TestCase):
     def test_the_executable_carries_its_icon_version_information_and_manifest(self):
         found = view.probe(harness.SESSION, "resources", harness.win_path(harness.LAUNCHER_EXE), display=False)
-        self.assertEqual(found.get("loaded"), "1")
-
-        # Icon group 1: the 16 and 32 pixel images load, and are the committed
-        # PNGs, 32 bits per pixel.
-        self.assertEqual(found["icon_16"], "16,16")
-        self.assertEqual(found["icon_32"], "32,32")
-        self.assertEqual(found["icon_group_entries"], "2")
-        entries = found["icon_entry"]
-        expected = icon_file_images(harness.ROOT / "resources" / "pelko.ico")
-        self.assertEqual(len(entries), len(expected))
-        for entry, (w, h, bits, png) in zip(entries, expected):
-            width, height, bit_count, size, data = entry.split(",")
-            self.assertEqual((int(width), int(height), int(bit_count), int(size)), (w, h, 32, len(png)))
-            self.assertEqual(bytes.fromhex(data), png)
-            self.assertEqual(png[:8], b"\x89PNG\r\n\x1a\n")
-
-        self.assertEqual(found["file_version"], "1.0.0.0")
-        self.assertEqual(found["product_version"], "1.0.0.0")
-        self.assertEqual(found["string_FileVersion"], "dev")
-        self.assertEqual(found["string_ProductVersion"], "dev")
-        self.assertEqual(found["string_InternalName"], "Pelko-Setup")
-        self.assertEqual(found["string_OriginalFilename"], "Pelko-Setup.exe")
-        self.assertEqual(found["string_ProductName"], "Pelko")
+        # Icon group 1: the 16 and 32 pixel images load, then the version information.
+        expected = {"loaded": "1", "icon_16": "16,16", "icon_32": "32,32", "icon_group_entries": "2",
+                    "file_version": "1.0.0.0", "product_version": "1.0.0.0", "string_FileVersion": "dev",
+                    "string_ProductVersion": "dev", "string_InternalName": "Pelko-Setup",
+                    "string_OriginalFilename": "Pelko-Setup.exe", "string_ProductName": "Pelko"}
+        self.assertEqual({k: found.get(k) for k in expected}, expected)
+        # Its images are the committed PNGs, 32 bits per pixel.
+        images = icon_file_images(harness.ROOT / "resources" / "pelko.ico")
+        self.assertEqual(found["icon_entry"], [f"{w},{h},32,{len(png)},{png.hex()}" for w, h, png in images])
+        self.assertTrue(all(png.startswith(b"\x89PNG\r\n\x1a\n") for _, _, png in images))
 
         manifest = ET.fromstring(bytes.fromhex(found["manifest"]))
         level = manifest.find(".//{urn:schemas-microsoft-com:asm.v3}requestedExecutionLevel")
         self.assertEqual((level.get("level"), level.get("uiAccess")), ("asInvoker", "false"))
         supported = [e.get("Id") for e in manifest.iter("{urn:schemas-microsoft-com:compatibility.v1}supportedOS")]
         self.assertEqual(supported, ["{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])
-
-
-if __name__ == "__main__":
-    unittest.main()

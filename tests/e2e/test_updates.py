@@ -1,62 +1,49 @@
 """The update check against a site on 127.0.0.1: what a run does with an
 unreachable site, an error page, and a published release."""
 
-import unittest
-
-import json
-
-import harness
-from scenario import USABLE_ROM, Player, Site, read_text, win_path
+from scenario import PlayerTest, Site, read_text, win_path
 
 
-class UpdateCheck(unittest.TestCase):
+class UpdateCheck(PlayerTest):
     def setUp(self):
-        self.player = Player(harness.SESSION, self.id().rsplit(".", 1)[-1])
+        super().setUp()
+        self.player.install("1.0")
 
     def test_a_refused_port_logs_the_unreachable_line_and_starts_the_installed_version(self):
-        p = self.player
-        p.install("1.0")
-        r = p.run()
-        self.assertEqual(r.returncode, 0)
-        self.assertTrue(r.logged(f"checking {p.update_base}/manifest.json ..."), r.lines)
-        self.assertTrue(r.logged("  (manifest unreachable \u2014 launching installed/bundled app without update)"),
-                        r.lines)
-        self.assertIn("app.1.0", p.game_report().argv[0])
+        r = self.player.run()
+        self.assertLogged(r, f"checking {self.player.update_base}/manifest.json ...",
+                          "  (manifest unreachable \u2014 launching installed/bundled app without update)")
+        self.assertExit(r)
+        self.assertIn("app.1.0", self.player.game_report().argv[0])
 
     def test_an_error_page_for_the_manifest_has_no_version_and_the_installed_version_starts(self):
-        p = self.player
-        p.install("1.0")
-        site_root = p.root / "site"
-        site_root.mkdir()
-        with harness.UpdateSite(site_root) as site:
-            p.update_base = f"{site.base}/releases"
-            r = p.run()
-        self.assertEqual(r.returncode, 0)
-        self.assertTrue(r.logged("  (no version in manifest)"), r.lines)
+        with Site(self.player) as site:
+            r = self.player.run()
+        self.assertLogged(r, "  (no version in manifest)")
         self.assertEqual(site.requests, ["/releases/manifest.json"])
-        self.assertIn("app.1.0", p.game_report().argv[0])
+        self.assertExit(r)
+        self.assertIn("app.1.0", self.player.game_report().argv[0])
 
 
-class BundleInstall(unittest.TestCase):
-    def setUp(self):
-        self.player = Player(harness.SESSION, self.id().rsplit(".", 1)[-1])
-        # Every run names a ROM, so no run can wait on the file dialog.
-        self.rom = self.player.root / "dump.nds"
-        self.rom.write_bytes(USABLE_ROM)
-
-    def run_launcher(self, *args, **env):
-        return self.player.run(*args, env={"VELA_ROM": win_path(self.rom), **env})
+class BundleInstall(PlayerTest):
+    def publish_and_run(self, version, flat=False, digest=None):
+        """A run against a site with `version` published, whose manifest names the bundle's
+        digest as digest(real digest) when given: the result, the site and the real manifest."""
+        with Site(self.player) as site:
+            manifest = site.publish(version, flat=flat)
+            if digest:
+                bundle = manifest["windows"]
+                site.write_manifest({**manifest, "windows": {**bundle, "sha256": digest(bundle["sha256"])}})
+            r = self.player.run(env=self.player.usable_rom())
+        self.assertExit(r)
+        return r, site, manifest
 
     def test_an_empty_home_installs_the_release_and_starts_it(self):
         p = self.player
-        with Site(p) as site:
-            manifest = site.publish("1.0")
-            r = self.run_launcher()
-        self.assertEqual(r.returncode, 0, r.stdout)
-        for line in (f"checking {site.base}/manifest.json ...", "remote version: 1.0",
-                     f"downloading {manifest['windows']['url']} ...", "  sha256 OK.", "installing 1.0 ...",
-                     "  installed 1.0."):
-            self.assertTrue(r.logged(line), (line, r.lines))
+        r, site, manifest = self.publish_and_run("1.0")
+        self.assertLogged(r, f"checking {site.base}/manifest.json ...", "remote version: 1.0",
+                          f"downloading {manifest['windows']['url']} ...", "  sha256 OK.", "installing 1.0 ...",
+                          "  installed 1.0.")
         game = p.game_dir("1.0")
         self.assertEqual((p.home / "current.txt").read_bytes(), win_path(game).encode())
         self.assertEqual(read_text(p.home / "version.txt"), "1.0\n")
@@ -64,11 +51,8 @@ class BundleInstall(unittest.TestCase):
         self.assertEqual(p.game_report().argv[0], win_path(game / "Pelko.exe"))
 
         # The next run finds nothing new.
-        with Site(p) as site:
-            site.publish("1.0")
-            again = self.run_launcher()
-        self.assertEqual(again.returncode, 0)
-        self.assertTrue(again.logged("  app up to date."), again.lines)
+        again, _, _ = self.publish_and_run("1.0")
+        self.assertLogged(again, "  app up to date.")
         self.assertFalse(any(l.startswith("downloading ") for l in again.lines))
 
     def test_a_new_release_carries_the_players_files_forward(self):
@@ -76,31 +60,22 @@ class BundleInstall(unittest.TestCase):
         old = p.install("1.0")
         (old / "keymap.txt").write_bytes(b"A=X\r\n")
         (old / "savestate.vela").write_bytes(bytes(range(256)) * 4)
-        with Site(p) as site:
-            site.publish("1.1")
-            r = self.run_launcher()
-        self.assertEqual(r.returncode, 0, r.stdout)
+        r, site, _ = self.publish_and_run("1.1")
         new = p.game_dir("1.1")
         for name in ("patched.nds", "keymap.txt", "savestate.vela"):
-            self.assertTrue(r.logged(f"  (kept {name})"), (name, r.lines))
+            self.assertLogged(r, f"  (kept {name})")
             self.assertEqual((new / name).read_bytes(), (old / name).read_bytes())
         self.assertFalse(any("player_name.txt" in l for l in r.lines))
-        self.assertTrue(r.logged("downloading " + f"{site.base}/pelko-1.1-windows.zip ..."), r.lines)
+        self.assertLogged(r, f"downloading {site.base}/pelko-1.1-windows.zip ...")
         self.assertEqual(p.game_report().argv[0], win_path(new / "Pelko.exe"))
         self.assertTrue(old.exists(), "older versions stay")
 
     def test_a_digest_mismatch_keeps_the_old_version_and_still_starts_it(self):
         p = self.player
         p.install("1.0")
-        with Site(p) as site:
-            manifest = site.publish("1.1")
-            good = manifest["windows"]["sha256"]
-            manifest["windows"]["sha256"] = good.upper()
-            site.write_manifest(json.dumps(manifest))
-            r = self.run_launcher()
-        self.assertEqual(r.returncode, 0)
-        self.assertTrue(r.logged(f"  SHA256 MISMATCH (expected {good.upper()}, got {good}) \u2014 refusing to update"),
-                        r.lines)
+        r, _, manifest = self.publish_and_run("1.1", digest=str.upper)
+        good = manifest["windows"]["sha256"]
+        self.assertLogged(r, f"  SHA256 MISMATCH (expected {good.upper()}, got {good}) \u2014 refusing to update")
         self.assertEqual(read_text(p.home / "version.txt"), "1.0\n")
         self.assertIn("app.1.0", p.game_report().argv[0])
 
@@ -109,25 +84,14 @@ class BundleInstall(unittest.TestCase):
         p.install("1.0")
         # An update to 1.1 that stopped after the version record was written.
         (p.home / "version.txt").write_bytes(b"1.1\r\n")
-        with Site(p) as site:
-            site.publish("1.1")
-            r = self.run_launcher()
-        self.assertEqual(r.returncode, 0, r.stdout)
-        self.assertTrue(r.logged("  (repaired a half-finished update: the installed app is 1.0, the record said '1.1')"),
-                        r.lines)
-        self.assertTrue(r.logged("  installed 1.1."), r.lines)
+        r, _, _ = self.publish_and_run("1.1")
+        self.assertLogged(r, "  (repaired a half-finished update: the installed app is 1.0, the record said '1.1')",
+                          "  installed 1.1.")
         self.assertEqual((p.home / "current.txt").read_bytes(), win_path(p.game_dir("1.1")).encode())
 
     def test_a_release_without_a_game_folder_runs_from_its_version_directory(self):
         p = self.player
-        with Site(p) as site:
-            site.publish("2.0", flat=True)
-            r = self.run_launcher()
-        self.assertEqual(r.returncode, 0, r.stdout)
+        self.publish_and_run("2.0", flat=True)
         flat = p.home / "app.2.0"
         self.assertEqual((p.home / "current.txt").read_bytes(), win_path(flat).encode())
         self.assertEqual(p.game_report().argv[0], win_path(flat / "Pelko.exe"))
-
-
-if __name__ == "__main__":
-    unittest.main()
