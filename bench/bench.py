@@ -40,6 +40,8 @@ import zlib
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tools"))
+from release import sha256_of as file_digest  # noqa: E402
 BUILD = ROOT / "build" / "bench"
 INPUTS = BUILD / "inputs"
 CODEC = BUILD / "bench" / "pelko_codec"
@@ -220,14 +222,6 @@ def fresh_dir(path):
 
 def remove(path):
     return lambda: Path(path).unlink(missing_ok=True)
-
-
-def file_digest(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            h.update(block)
-    return h.hexdigest()
 
 
 # ---------------------------------------------------------------------------
