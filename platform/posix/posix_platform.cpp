@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,9 +17,7 @@
 #include <vector>
 
 #include "platform/ops.h"
-#include "platform/posix/command_line.h"
 #include "platform/posix/headless_splash.h"
-#include "platform/posix/posix_layer.h"
 #include "platform/posix/utf.h"
 #include "platform/posix/wildcard.h"
 
@@ -291,104 +288,22 @@ void posix_close_output_file(plat_handle file) {
     if (file) ::close(handle_fd(file));
 }
 
-struct ChildState {
-    pid_t pid;
-    bool reaped;
-    int status;
-};
+// Nothing here starts a program, fetches a URL or writes a registry: the
+// native build runs the core under tests, which answer those calls through a
+// double (real processes, downloads and keys are tested on Windows). Without
+// one, a program does not start and a URL gets no response.
+bool posix_start_process(char*, const plat_start_options&, plat_process*) { return false; }
+bool posix_wait_process(const plat_process&, uint32_t) { return false; }
+bool posix_process_exit_code(const plat_process&, unsigned long*) { return false; }
+void posix_close_process(plat_process* process) { process->process = process->thread = nullptr; }
 
-bool posix_start_process(char* command_line, const plat_start_options& options, plat_process* out) {
-    std::vector<std::string> args = split_command_line(command_line);
-    if (args.empty()) return false;
-    args[0] = native_path(args[0].c_str());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+plat_http posix_http_open(const plat_http_request&) { return nullptr; }
+uint32_t posix_http_read(plat_http, unsigned char*, uint32_t) { return 0; }
+void posix_http_close(plat_http) {}
 
-    // A pipe that closes on exec tells the parent whether the program started,
-    // as CreateProcess does.
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return false;
-    int output = options.output ? handle_fd(options.output) : -1;
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(report[0]);
-        ::close(report[1]);
-        return false;
-    }
-    if (pid == 0) {
-        if (output >= 0) {
-            ::dup2(output, 1);
-            ::dup2(output, 2);
-        }
-        if (!options.inherit_handles) {
-            for (int fd = 3; fd < 1024; ++fd)
-                if (fd != report[1]) ::close(fd);
-        }
-        ::execv(argv[0], argv.data());
-        int err = errno;
-        ssize_t ignored = ::write(report[1], &err, sizeof err);
-        (void)ignored;
-        ::_exit(127);
-    }
-    ::close(report[1]);
-    int err = 0;
-    ssize_t n;
-    do {
-        n = ::read(report[0], &err, sizeof err);
-    } while (n < 0 && errno == EINTR);
-    ::close(report[0]);
-    if (n > 0) {
-        ::waitpid(pid, nullptr, 0);
-        return false;
-    }
-    auto* child = new ChildState{pid, false, 0};
-    out->process = child;
-    out->thread = child;
-    return true;
-}
-
-bool posix_wait_process(const plat_process& process, uint32_t milliseconds) {
-    auto* child = static_cast<ChildState*>(process.process);
-    if (!child) return false;
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    while (!child->reaped) {
-        pid_t r = ::waitpid(child->pid, &child->status, WNOHANG);
-        if (r == child->pid) {
-            child->reaped = true;
-            break;
-        }
-        if (r < 0 && errno != EINTR) return false;
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long long elapsed = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000LL;
-        if (elapsed >= milliseconds) return false;
-        timespec step{0, 2 * 1000000L};
-        ::nanosleep(&step, nullptr);
-    }
-    return true;
-}
-
-bool posix_process_exit_code(const plat_process& process, unsigned long* code) {
-    auto* child = static_cast<ChildState*>(process.process);
-    if (!child) return false;
-    if (!child->reaped) {
-        *code = 259;  // STILL_ACTIVE
-        return true;
-    }
-    if (WIFEXITED(child->status))
-        *code = static_cast<unsigned long>(WEXITSTATUS(child->status));
-    else
-        *code = 128u + static_cast<unsigned long>(WTERMSIG(child->status));
-    return true;
-}
-
-void posix_close_process(plat_process* process) {
-    delete static_cast<ChildState*>(process->process);
-    process->process = nullptr;
-    process->thread = nullptr;
-}
+bool posix_reg_create_key(plat_reg_key, const char*, plat_reg_key*) { return false; }
+bool posix_reg_set_string(plat_reg_key, const char*, const char*, uint32_t) { return false; }
+void posix_reg_close_key(plat_reg_key) {}
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(plat_lock::opaque), "a mutex fits the lock");
 pthread_mutex_t* mutex_of(plat_lock* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->opaque); }
