@@ -156,7 +156,7 @@ bool posix_set_file_attributes(const char* path, uint32_t attributes) {
     return ::chmod(p.c_str(), mode) == 0;
 }
 
-struct FindState {
+struct find_state {
     std::vector<plat_find_data> entries;
     size_t next = 0;
 };
@@ -169,7 +169,7 @@ plat_find_handle posix_find_first(const char* pattern, plat_find_data* out) {
 
     DIR* d = ::opendir(dir.c_str());
     if (!d) return nullptr;
-    auto* state = new FindState;
+    auto* state = new find_state;
     while (dirent* e = ::readdir(d)) {
         if (!windows_name_matches(name_pattern.c_str(), e->d_name)) continue;
         plat_find_data entry{};
@@ -193,13 +193,13 @@ plat_find_handle posix_find_first(const char* pattern, plat_find_data* out) {
 }
 
 bool posix_find_next(plat_find_handle find, plat_find_data* out) {
-    auto* state = static_cast<FindState*>(find);
+    auto* state = static_cast<find_state*>(find);
     if (!state || state->next >= state->entries.size()) return false;
     *out = state->entries[state->next++];
     return true;
 }
 
-void posix_find_close(plat_find_handle find) { delete static_cast<FindState*>(find); }
+void posix_find_close(plat_find_handle find) { delete static_cast<find_state*>(find); }
 
 uint32_t copy_out(const std::string& text, char* buffer, uint32_t size) {
     if (text.size() + 1 > size) return 0;
@@ -313,7 +313,7 @@ void posix_lock_leave(plat_lock* lock) { pthread_mutex_unlock(mutex_of(lock)); }
 void posix_lock_retire(plat_lock* lock) { pthread_mutex_destroy(mutex_of(lock)); }
 
 // A thread and whether it has ended, so that a wait can time out.
-struct ThreadState {
+struct thread_state {
     pthread_t id;
     plat_thread_main main;
     void* parameter;
@@ -323,14 +323,14 @@ struct ThreadState {
     bool closed;  // the handle was closed while the thread ran: it frees this record itself
 };
 
-void free_thread_state(ThreadState* t) {
+void free_thread_state(thread_state* t) {
     pthread_cond_destroy(&t->ended_signal);
     pthread_mutex_destroy(&t->mutex);
     delete t;
 }
 
 void* thread_trampoline(void* raw) {
-    auto* t = static_cast<ThreadState*>(raw);
+    auto* t = static_cast<thread_state*>(raw);
     t->main(t->parameter);
     pthread_mutex_lock(&t->mutex);
     t->ended = true;
@@ -342,7 +342,7 @@ void* thread_trampoline(void* raw) {
 }
 
 plat_thread posix_thread_start(plat_thread_main main, void* parameter) {
-    auto* t = new ThreadState{};
+    auto* t = new thread_state{};
     t->main = main;
     t->parameter = parameter;
     pthread_mutex_init(&t->mutex, nullptr);
@@ -361,7 +361,7 @@ plat_thread posix_thread_start(plat_thread_main main, void* parameter) {
 }
 
 bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
-    auto* t = static_cast<ThreadState*>(thread);
+    auto* t = static_cast<thread_state*>(thread);
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += milliseconds / 1000;
@@ -381,7 +381,7 @@ bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
 // Closing the handle of a thread that still runs leaves it running, as on
 // Windows: it is detached, and frees its record when it ends.
 void posix_thread_close(plat_thread thread) {
-    auto* t = static_cast<ThreadState*>(thread);
+    auto* t = static_cast<thread_state*>(thread);
     if (!t) return;
     pthread_mutex_lock(&t->mutex);
     bool ended = t->ended;
