@@ -23,10 +23,14 @@ constexpr int kArchivePathSize = 1024;
 constexpr int kTempPathSize = 260;
 constexpr int kUserFilePathSize = 1400;
 
-void write_record(const char* path, const char* format, const char* value) {
+// A record is its value, and for the two version records a line end.
+void write_record(const char* path, const char* value, bool line_end) {
     FILE* f = plat_fopen(path, "w");
     if (!f) return;
-    file_printf(f, format, value);
+    if (line_end)
+        file_printf(f, "%s\n", value);
+    else
+        file_printf(f, "%s", value);
     std::fclose(f);
 }
 
@@ -145,11 +149,11 @@ void install_bundle(run_context* ctx) {
     if (old_game_dir[0]) carry_forward_user_files(ctx->home, old_game_dir, new_game_dir);
 
     format_into(path, sizeof path, "%s%cversion.txt", new_game_dir, kPathSeparator);
-    write_record(path, "%s\n", m.remote_version);
+    write_record(path, m.remote_version, true);
     format_into(path, sizeof path, "%s%cversion.txt", ctx->home, kPathSeparator);
-    write_record(path, "%s\n", m.remote_version);
+    write_record(path, m.remote_version, true);
     format_into(path, sizeof path, "%s%ccurrent.txt", ctx->home, kPathSeparator);
-    write_record(path, "%s", new_game_dir);
+    write_record(path, new_game_dir, false);
 
     log_printf("  installed %s.\n", m.remote_version);
     format_into(ctx->installed_version, sizeof ctx->installed_version, "%s", m.remote_version);
