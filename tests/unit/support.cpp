@@ -48,7 +48,7 @@ bool fails(const char* op, const char* path) { return g_fake->fail && g_fake->fa
 // and size.
 template <typename Char>
 uint32_t module_path_into(const std::basic_string<Char>& path, Char* buffer, uint32_t size) {
-    if (g_fake->module_path_fails || size == 0) return 0;
+    if (size == 0) return 0;
     size_t length = std::min<size_t>(path.size(), size - 1);
     std::copy_n(path.c_str(), length, buffer);
     buffer[length] = 0;

@@ -8,42 +8,34 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <vector>
 
 #include "platform/ops.h"
 
-// A fresh directory under the system's temporary folder, removed with its
-// contents at the end of the test.
+// A fresh temporary directory, removed with its contents at the end.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
-    // path() + "/" + relative, for the test's own file handling.
-    std::string at(const std::string& relative) const;
-    // The same path as the launcher composes it: directory, backslash, name.
-    std::string win(const std::string& relative) const;
+    std::string at(const std::string& relative) const;   // path() + "/" + relative
+    std::string win(const std::string& relative) const;  // the same as the launcher writes it, with "\\"
 
 private:
     std::string path_;
 };
 
-// Replaces the platform layer for the life of the object. Calls it does not
-// override go to the real posix layer, so files are real files.
+// Replaces the platform layer for its lifetime; files stay real files.
 struct FakePlatform {
     FakePlatform();
     ~FakePlatform();
 
-    // The process environment as the launcher sees it; absent keys are unset.
-    std::map<std::string, std::string> env;
+    std::map<std::string, std::string> env;  // what the launcher's getenv sees
     std::vector<std::string> putenvs;
     std::vector<uint32_t> sleeps;
-    uint32_t total_sleep() const { return std::accumulate(sleeps.begin(), sleeps.end(), 0u); }
 
     std::string module_path = "/downloads/Pelko-Setup.exe";  // UTF-8
-    bool module_path_fails = false;
     std::string local_appdata = "/nonexistent-appdata";
     unsigned long pid = 4242;
     std::string temp_dir;  // with its trailing slash; the system's when empty
@@ -57,11 +49,8 @@ struct FakePlatform {
     bool wait_succeeds = true;
     unsigned long exit_code = 0;
 
-    // Counted on every thread.
-    std::atomic<int> lock_enters{0};
-    std::atomic<int> lock_retires{0};
-    // Every splash line in the order it was set.
-    std::vector<std::string> splash_lines;
+    std::atomic<int> lock_enters{0}, lock_retires{0};  // on every thread
+    std::vector<std::string> splash_lines;             // every splash line, in order
 
     // Threads are recorded and run only with run_threads or release_threads();
     // a wait on one that never ran succeeds at once. Real threads still running
@@ -84,8 +73,7 @@ struct FakePlatform {
     std::vector<std::string> requests;
     std::string user_agent;  // of the last request
 
-    // The current user's registry: key path -> value name ("" for the unnamed
-    // value) -> the bytes stored, NUL included.
+    // Key path -> value name ("" unnamed) -> the bytes stored, NUL included.
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::function<bool(const std::string& key)> fail_reg_create;
 
@@ -105,16 +93,13 @@ struct FakePlatform {
     plat_ops ops;
 };
 
-// Reads a whole file; "" when it does not exist.
-std::string read_file(const std::string& path);
+std::string read_file(const std::string& path);  // "" when missing
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);
-// Every file below root by its path from there, with its content.
-std::map<std::string, std::string> files_below(const std::string& root);
+std::map<std::string, std::string> files_below(const std::string& root);  // relative path -> content
 
-// Bytes that pass the launcher's "usable DS ROM" test: the logo checksum
-// 56 CF at 0x15C, the rest 0x11.
+// Bytes that pass the "usable DS ROM" test: 56 CF at 0x15C, the rest 0x11.
 std::string usable_rom(size_t size = 4096);
 
 // The whole launcher run in a home of its own, against the fake platform.
@@ -129,8 +114,7 @@ protected:
 
     void SetUp() override;
     void TearDown() override;
-    // The game directory of a version as the launcher names it.
-    std::string game_dir(const std::string& version) const;
+    std::string game_dir(const std::string& version) const;  // as the launcher names it
     // A version directory with a game, a usable ROM and the given files, and
     // the records naming it.
     void install(const std::string& version, const std::map<std::string, std::string>& files = {});
@@ -144,9 +128,7 @@ protected:
     // receive its standard output and error.
     int run(std::vector<std::string> args = {});
     bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
-    // The splash made active without a thread, so that status lines land in it.
-    void show_splash();
+    void show_splash();  // active without a thread, so that status lines land in it
 };
 
-// SHA-256 of a file as the launcher writes it (digests are not under test here).
-std::string digest_of(const std::string& path);
+std::string digest_of(const std::string& path);  // the launcher's own SHA-256 text
