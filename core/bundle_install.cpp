@@ -23,32 +23,48 @@ constexpr int kArchivePathSize = 1024;
 constexpr int kTempPathSize = 260;
 constexpr int kUserFilePathSize = 1400;
 
-void write_record(const char* path, const char* format, const char* value) {
+// A record is its value, and for the two version records a line end.
+void write_record(const char* path, const char* value, bool line_end) {
     FILE* f = plat_fopen(path, "w");
     if (!f) return;
-    file_printf(f, format, value);
+    if (line_end)
+        file_printf(f, "%s\n", value);
+    else
+        file_printf(f, "%s", value);
     std::fclose(f);
+}
+
+struct older_copy_search {
+    const char* home;
+    const char* name;
+    const char* old_game_dir;
+    const char* new_game_dir;
+    char* best;
+    size_t best_size;
+    char best_key[kVersionKeySize];
+};
+
+void consider_older_copy(void* context, const char* entry) {
+    auto* search = static_cast<older_copy_search*>(context);
+    char dir[kUserFilePathSize], candidate[kUserFilePathSize];
+    format_into(dir, sizeof dir, "%s%c%s%ckestrel-core", search->home, kPathSeparator, entry, kPathSeparator);
+    format_into(candidate, sizeof candidate, "%s%c%s", dir, kPathSeparator, search->name);
+    if (std::strcmp(dir, search->old_game_dir) == 0 || std::strcmp(dir, search->new_game_dir) == 0) return;
+    if (!opens_for_reading(candidate)) return;
+    const char* key = version_key(entry);
+    if (std::strcmp(key, search->best_key) > 0) {
+        format_into(search->best, search->best_size, "%s", candidate);
+        format_into(search->best_key, sizeof search->best_key, "%s", key);
+    }
 }
 
 // The newest older version's copy of a user file: highest version key, first
 // listed among equals, never the old or the new game directory themselves.
 bool find_in_older_versions(const char* home, const char* name, const char* old_game_dir, const char* new_game_dir,
                             char* best, size_t best_size) {
-    char best_key[kVersionKeySize] = "";
     best[0] = 0;
-    for_each_version_directory(home, [&](const char* entry) {
-        char dir[kUserFilePathSize], candidate[kUserFilePathSize];
-        format_into(dir, sizeof dir, "%s%c%s%ckestrel-core", home, kPathSeparator, entry, kPathSeparator);
-        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%c%s", home, kPathSeparator, entry,
-                    kPathSeparator, kPathSeparator, name);
-        if (std::strcmp(dir, old_game_dir) == 0 || std::strcmp(dir, new_game_dir) == 0) return;
-        if (!opens_for_reading(candidate)) return;
-        const char* key = version_key(entry);
-        if (std::strcmp(key, best_key) > 0) {
-            format_into(best, best_size, "%s", candidate);
-            format_into(best_key, sizeof best_key, "%s", key);
-        }
-    });
+    older_copy_search search = {home, name, old_game_dir, new_game_dir, best, best_size, ""};
+    for_each_version_directory(home, consider_older_copy, &search);
     return best[0] != 0;
 }
 
@@ -133,11 +149,11 @@ void install_bundle(run_context* ctx) {
     if (old_game_dir[0]) carry_forward_user_files(ctx->home, old_game_dir, new_game_dir);
 
     format_into(path, sizeof path, "%s%cversion.txt", new_game_dir, kPathSeparator);
-    write_record(path, "%s\n", m.remote_version);
+    write_record(path, m.remote_version, true);
     format_into(path, sizeof path, "%s%cversion.txt", ctx->home, kPathSeparator);
-    write_record(path, "%s\n", m.remote_version);
+    write_record(path, m.remote_version, true);
     format_into(path, sizeof path, "%s%ccurrent.txt", ctx->home, kPathSeparator);
-    write_record(path, "%s", new_game_dir);
+    write_record(path, new_game_dir, false);
 
     log_printf("  installed %s.\n", m.remote_version);
     format_into(ctx->installed_version, sizeof ctx->installed_version, "%s", m.remote_version);

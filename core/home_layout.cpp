@@ -37,27 +37,51 @@ const char* version_key(const char* directory_name) {
     return dot ? dot + 1 : directory_name;
 }
 
+void for_each_version_directory(const char* home, void (*visit)(void* context, const char* name), void* context) {
+    char pattern[kGameExeSize];
+    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
+    plat_find_data entry;
+    plat_find_handle find = plat_find_first(pattern, &entry);
+    if (!find) return;
+    do {
+        if (entry.attributes & PLAT_ATTR_DIRECTORY) visit(context, entry.name);
+    } while (plat_find_next(find, &entry));
+    plat_find_close(find);
+}
+
+namespace {
+
+struct newest_game_search {
+    const char* home;
+    char best_path[kCandidateSize];
+    char best_key[kVersionKeySize];
+};
+
+void consider_game(void* context, const char* name) {
+    auto* search = static_cast<newest_game_search*>(context);
+    char candidate[kCandidateSize];
+    format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", search->home, kPathSeparator, name,
+                kPathSeparator, kPathSeparator);
+    if (!path_exists(candidate)) {
+        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", search->home,
+                    kPathSeparator, name, kPathSeparator, kPathSeparator);
+        if (!path_exists(candidate)) return;
+    }
+    // Strictly greater: among equal keys the first one listed stays.
+    const char* key = version_key(name);
+    if (std::strcmp(key, search->best_key) > 0) {
+        copy_cut(search->best_path, sizeof search->best_path, candidate);
+        copy_cut(search->best_key, sizeof search->best_key, key);
+    }
+}
+
+}  // namespace
+
 int find_newest_game(const char* home, char* out, size_t out_size) {
-    char best_path[kCandidateSize] = "";
-    char best_key[kVersionKeySize] = "";
-    for_each_version_directory(home, [&](const char* name) {
-        char candidate[kCandidateSize];
-        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", home, kPathSeparator, name,
-                    kPathSeparator, kPathSeparator);
-        if (!path_exists(candidate)) {
-            format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", home, kPathSeparator,
-                        name, kPathSeparator, kPathSeparator);
-            if (!path_exists(candidate)) return;
-        }
-        // Strictly greater: among equal keys the first one listed stays.
-        const char* key = version_key(name);
-        if (std::strcmp(key, best_key) > 0) {
-            copy_cut(best_path, sizeof best_path, candidate);
-            copy_cut(best_key, sizeof best_key, key);
-        }
-    });
-    if (!best_path[0]) return 0;
-    if (out && out_size) copy_cut(out, out_size, best_path);
+    newest_game_search search = {home, "", ""};
+    for_each_version_directory(home, consider_game, &search);
+    if (!search.best_path[0]) return 0;
+    if (out && out_size) copy_cut(out, out_size, search.best_path);
     return 1;
 }
 

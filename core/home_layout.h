@@ -21,10 +21,9 @@ constexpr int kVersionKeySize = 64;
 bool path_exists(const char* path);
 bool opens_for_reading(const char* path);
 
-// Calls visit(name) for every directory listed under home with the pattern
-// {home}\app.*, in listing order.
-template <typename Visit>
-void for_each_version_directory(const char* home, Visit visit);
+// Calls visit(context, name) for every directory listed under home with the
+// pattern {home}\app.*, in listing order.
+void for_each_version_directory(const char* home, void (*visit)(void* context, const char* name), void* context);
 
 // Reads the first line of a record file into out: at most size - 1 bytes, cut
 // at the first CR or LF. A missing or unreadable file reads as empty.
@@ -49,21 +48,3 @@ void repair_version_record(const char* home);
 // this run's update check read the site's manifest values, which picks the
 // message shown.
 int resolve_game(run_context* ctx, bool manifest_read);
-
-// --- template definitions
-
-#include "platform/platform.h"
-#include "services/format.h"
-
-template <typename Visit>
-void for_each_version_directory(const char* home, Visit visit) {
-    char pattern[kGameExeSize];
-    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
-    plat_find_data entry;
-    plat_find_handle find = plat_find_first(pattern, &entry);
-    if (!find) return;
-    do {
-        if (entry.attributes & PLAT_ATTR_DIRECTORY) visit(entry.name);
-    } while (plat_find_next(find, &entry));
-    plat_find_close(find);
-}

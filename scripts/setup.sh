@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # builds
-  cmake ninja-build g++ mingw-w64 libgtest-dev libgmock-dev libcurl4-openssl-dev
+  cmake ninja-build g++ mingw-w64 libgtest-dev libgmock-dev
   # fuzzing
   clang libclang-rt-14-dev
   # peers the codec tests compare against

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,9 +17,7 @@
 #include <vector>
 
 #include "platform/ops.h"
-#include "platform/posix/command_line.h"
 #include "platform/posix/headless_splash.h"
-#include "platform/posix/posix_layer.h"
 #include "platform/posix/utf.h"
 #include "platform/posix/wildcard.h"
 
@@ -159,7 +156,7 @@ bool posix_set_file_attributes(const char* path, uint32_t attributes) {
     return ::chmod(p.c_str(), mode) == 0;
 }
 
-struct FindState {
+struct find_state {
     std::vector<plat_find_data> entries;
     size_t next = 0;
 };
@@ -172,7 +169,7 @@ plat_find_handle posix_find_first(const char* pattern, plat_find_data* out) {
 
     DIR* d = ::opendir(dir.c_str());
     if (!d) return nullptr;
-    auto* state = new FindState;
+    auto* state = new find_state;
     while (dirent* e = ::readdir(d)) {
         if (!windows_name_matches(name_pattern.c_str(), e->d_name)) continue;
         plat_find_data entry{};
@@ -196,13 +193,13 @@ plat_find_handle posix_find_first(const char* pattern, plat_find_data* out) {
 }
 
 bool posix_find_next(plat_find_handle find, plat_find_data* out) {
-    auto* state = static_cast<FindState*>(find);
+    auto* state = static_cast<find_state*>(find);
     if (!state || state->next >= state->entries.size()) return false;
     *out = state->entries[state->next++];
     return true;
 }
 
-void posix_find_close(plat_find_handle find) { delete static_cast<FindState*>(find); }
+void posix_find_close(plat_find_handle find) { delete static_cast<find_state*>(find); }
 
 uint32_t copy_out(const std::string& text, char* buffer, uint32_t size) {
     if (text.size() + 1 > size) return 0;
@@ -291,104 +288,22 @@ void posix_close_output_file(plat_handle file) {
     if (file) ::close(handle_fd(file));
 }
 
-struct ChildState {
-    pid_t pid;
-    bool reaped;
-    int status;
-};
+// Nothing here starts a program, fetches a URL or writes a registry: the
+// native build runs the core under tests, which answer those calls through a
+// double (real processes, downloads and keys are tested on Windows). Without
+// one, a program does not start and a URL gets no response.
+bool posix_start_process(char*, const plat_start_options&, plat_process*) { return false; }
+bool posix_wait_process(const plat_process&, uint32_t) { return false; }
+bool posix_process_exit_code(const plat_process&, unsigned long*) { return false; }
+void posix_close_process(plat_process* process) { process->process = process->thread = nullptr; }
 
-bool posix_start_process(char* command_line, const plat_start_options& options, plat_process* out) {
-    std::vector<std::string> args = split_command_line(command_line);
-    if (args.empty()) return false;
-    args[0] = native_path(args[0].c_str());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+plat_http posix_http_open(const plat_http_request&) { return nullptr; }
+uint32_t posix_http_read(plat_http, unsigned char*, uint32_t) { return 0; }
+void posix_http_close(plat_http) {}
 
-    // A pipe that closes on exec tells the parent whether the program started,
-    // as CreateProcess does.
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return false;
-    int output = options.output ? handle_fd(options.output) : -1;
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(report[0]);
-        ::close(report[1]);
-        return false;
-    }
-    if (pid == 0) {
-        if (output >= 0) {
-            ::dup2(output, 1);
-            ::dup2(output, 2);
-        }
-        if (!options.inherit_handles) {
-            for (int fd = 3; fd < 1024; ++fd)
-                if (fd != report[1]) ::close(fd);
-        }
-        ::execv(argv[0], argv.data());
-        int err = errno;
-        ssize_t ignored = ::write(report[1], &err, sizeof err);
-        (void)ignored;
-        ::_exit(127);
-    }
-    ::close(report[1]);
-    int err = 0;
-    ssize_t n;
-    do {
-        n = ::read(report[0], &err, sizeof err);
-    } while (n < 0 && errno == EINTR);
-    ::close(report[0]);
-    if (n > 0) {
-        ::waitpid(pid, nullptr, 0);
-        return false;
-    }
-    auto* child = new ChildState{pid, false, 0};
-    out->process = child;
-    out->thread = child;
-    return true;
-}
-
-bool posix_wait_process(const plat_process& process, uint32_t milliseconds) {
-    auto* child = static_cast<ChildState*>(process.process);
-    if (!child) return false;
-    timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    while (!child->reaped) {
-        pid_t r = ::waitpid(child->pid, &child->status, WNOHANG);
-        if (r == child->pid) {
-            child->reaped = true;
-            break;
-        }
-        if (r < 0 && errno != EINTR) return false;
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        long long elapsed = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000LL;
-        if (elapsed >= milliseconds) return false;
-        timespec step{0, 2 * 1000000L};
-        ::nanosleep(&step, nullptr);
-    }
-    return true;
-}
-
-bool posix_process_exit_code(const plat_process& process, unsigned long* code) {
-    auto* child = static_cast<ChildState*>(process.process);
-    if (!child) return false;
-    if (!child->reaped) {
-        *code = 259;  // STILL_ACTIVE
-        return true;
-    }
-    if (WIFEXITED(child->status))
-        *code = static_cast<unsigned long>(WEXITSTATUS(child->status));
-    else
-        *code = 128u + static_cast<unsigned long>(WTERMSIG(child->status));
-    return true;
-}
-
-void posix_close_process(plat_process* process) {
-    delete static_cast<ChildState*>(process->process);
-    process->process = nullptr;
-    process->thread = nullptr;
-}
+bool posix_reg_create_key(plat_reg_key, const char*, plat_reg_key*) { return false; }
+bool posix_reg_set_string(plat_reg_key, const char*, const char*, uint32_t) { return false; }
+void posix_reg_close_key(plat_reg_key) {}
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(plat_lock::opaque), "a mutex fits the lock");
 pthread_mutex_t* mutex_of(plat_lock* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->opaque); }
@@ -398,7 +313,7 @@ void posix_lock_leave(plat_lock* lock) { pthread_mutex_unlock(mutex_of(lock)); }
 void posix_lock_retire(plat_lock* lock) { pthread_mutex_destroy(mutex_of(lock)); }
 
 // A thread and whether it has ended, so that a wait can time out.
-struct ThreadState {
+struct thread_state {
     pthread_t id;
     plat_thread_main main;
     void* parameter;
@@ -408,14 +323,14 @@ struct ThreadState {
     bool closed;  // the handle was closed while the thread ran: it frees this record itself
 };
 
-void free_thread_state(ThreadState* t) {
+void free_thread_state(thread_state* t) {
     pthread_cond_destroy(&t->ended_signal);
     pthread_mutex_destroy(&t->mutex);
     delete t;
 }
 
 void* thread_trampoline(void* raw) {
-    auto* t = static_cast<ThreadState*>(raw);
+    auto* t = static_cast<thread_state*>(raw);
     t->main(t->parameter);
     pthread_mutex_lock(&t->mutex);
     t->ended = true;
@@ -427,7 +342,7 @@ void* thread_trampoline(void* raw) {
 }
 
 plat_thread posix_thread_start(plat_thread_main main, void* parameter) {
-    auto* t = new ThreadState{};
+    auto* t = new thread_state{};
     t->main = main;
     t->parameter = parameter;
     pthread_mutex_init(&t->mutex, nullptr);
@@ -446,7 +361,7 @@ plat_thread posix_thread_start(plat_thread_main main, void* parameter) {
 }
 
 bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
-    auto* t = static_cast<ThreadState*>(thread);
+    auto* t = static_cast<thread_state*>(thread);
     timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += milliseconds / 1000;
@@ -466,7 +381,7 @@ bool posix_thread_wait(plat_thread thread, uint32_t milliseconds) {
 // Closing the handle of a thread that still runs leaves it running, as on
 // Windows: it is detached, and frees its record when it ends.
 void posix_thread_close(plat_thread thread) {
-    auto* t = static_cast<ThreadState*>(thread);
+    auto* t = static_cast<thread_state*>(thread);
     if (!t) return;
     pthread_mutex_lock(&t->mutex);
     bool ended = t->ended;

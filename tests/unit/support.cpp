@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "codecs/sha256.h"
+#include "core/launcher_main.h"
 #include "splash/splash_state.h"
 
 namespace fs = std::filesystem;
@@ -39,34 +41,33 @@ namespace {
 
 FakePlatform* g_fake = nullptr;
 
-std::string text(const char* p) { return p ? p : ""; }
-
-// Whether the test has set the hook and it fails this call.
-template <typename Hook, typename... Texts>
-bool fails(const Hook& hook, const Texts*... texts) {
-    return hook && hook(text(texts)...);
-}
+bool fails(const char* op, const char* path) { return g_fake->fail && g_fake->fail(op, path); }
 
 // What the module path calls answer: the path and its NUL in buffer and the
 // length without the NUL or, when it does not fit, as much as fits with a NUL
 // and size.
 template <typename Char>
 uint32_t module_path_into(const std::basic_string<Char>& path, Char* buffer, uint32_t size) {
-    if (g_fake->module_path_fails || size == 0) return 0;
+    if (size == 0) return 0;
     size_t length = std::min<size_t>(path.size(), size - 1);
     std::copy_n(path.c_str(), length, buffer);
     buffer[length] = 0;
     return path.size() < size ? static_cast<uint32_t>(path.size()) : size;
 }
 
-std::string utf8_of(const char16_t* text) {
+std::string ascii_of(const char16_t* text) {
     std::string out;
     for (; text && *text; ++text) out += static_cast<char>(*text < 0x80 ? *text : '?');
     return out;
 }
 
-struct FakeKey {
+struct fake_key {
     std::string path;
+};
+
+struct fake_body {
+    std::string bytes;
+    size_t position;
 };
 
 }  // namespace
@@ -79,22 +80,20 @@ void FakePlatform::release_threads() {
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     g_fake = this;
     ops.fopen = [](const char* path, const char* mode) {
-        return fails(g_fake->fail_fopen, path, mode) ? nullptr : plat_native_ops().fopen(path, mode);
+        return fails(("fopen " + std::string(mode)).c_str(), path) ? nullptr : plat_native_ops().fopen(path, mode);
     };
     ops.copy_file = [](const char* from, const char* to, bool fail_if_exists) {
-        return !fails(g_fake->fail_copy, from, to) && plat_native_ops().copy_file(from, to, fail_if_exists);
+        return !fails("copy", from) && plat_native_ops().copy_file(from, to, fail_if_exists);
     };
     ops.move_file = [](const char* from, const char* to) {
-        return !fails(g_fake->fail_move, from, to) && plat_native_ops().move_file(from, to);
+        return !fails("move", from) && plat_native_ops().move_file(from, to);
     };
     ops.move_file_replace = [](const char* from, const char* to) {
-        return !fails(g_fake->fail_move, from, to) && plat_native_ops().move_file_replace(from, to);
+        return !fails("move", from) && plat_native_ops().move_file_replace(from, to);
     };
-    ops.delete_file = [](const char* path) {
-        return !fails(g_fake->fail_delete, path) && plat_native_ops().delete_file(path);
-    };
+    ops.delete_file = [](const char* path) { return !fails("delete", path) && plat_native_ops().delete_file(path); };
     ops.create_output_file = [](const char* path) {
-        return fails(g_fake->fail_create_output, path) ? nullptr : plat_native_ops().create_output_file(path);
+        return fails("create_output", path) ? nullptr : plat_native_ops().create_output_file(path);
     };
     ops.local_appdata = [](char* buffer) {
         std::snprintf(buffer, 260, "%s", g_fake->local_appdata.c_str());
@@ -112,15 +111,13 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     };
     ops.process_id = [] { return g_fake->pid; };
     ops.getenv = [](const char* name) -> const char* {
-        g_fake->getenv_reads.push_back(name);
         auto it = g_fake->env.find(name);
         return it == g_fake->env.end() ? nullptr : it->second.c_str();
     };
     ops.putenv = [](const char* assignment) {
         std::string a = assignment;
         g_fake->putenvs.push_back(a);
-        size_t eq = a.find('=');
-        if (eq != std::string::npos) g_fake->env[a.substr(0, eq)] = a.substr(eq + 1);
+        g_fake->env[a.substr(0, a.find('='))] = a.substr(a.find('=') + 1);
         return 0;
     };
     ops.sleep = [](uint32_t ms) { g_fake->sleeps.push_back(ms); };
@@ -145,23 +142,33 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     };
     ops.close_process = [](plat_process* p) { p->process = p->thread = nullptr; };
     ops.http_open = [](const plat_http_request& request) -> plat_http {
-        g_fake->http_requests.push_back({utf8_of(request.host), utf8_of(request.object), utf8_of(request.user_agent),
-                                         request.port, request.secure});
-        if (g_fake->http_requests.back().host != "127.0.0.1") return nullptr;
-        return plat_native_ops().http_open(request);
+        std::string url = std::string(request.secure ? "https://" : "http://") + ascii_of(request.host) + ":" +
+                          std::to_string(request.port) + ascii_of(request.object);
+        g_fake->requests.push_back(url);
+        g_fake->user_agent = ascii_of(request.user_agent);
+        auto it = g_fake->site.find(url);
+        return it == g_fake->site.end() ? nullptr : new fake_body{it->second, 0};
     };
+    ops.http_read = [](plat_http http, unsigned char* buffer, uint32_t size) {
+        auto* body = static_cast<fake_body*>(http);
+        size_t n = std::min<size_t>(size, body->bytes.size() - body->position);
+        std::memcpy(buffer, body->bytes.data() + body->position, n);
+        body->position += n;
+        return static_cast<uint32_t>(n);
+    };
+    ops.http_close = [](plat_http http) { delete static_cast<fake_body*>(http); };
     ops.reg_create_key = [](plat_reg_key parent, const char* subkey, plat_reg_key* out) {
-        std::string path = parent ? static_cast<FakeKey*>(parent)->path + "\\" + subkey : std::string(subkey);
+        std::string path = parent ? static_cast<fake_key*>(parent)->path + "\\" + subkey : std::string(subkey);
         if (g_fake->fail_reg_create && g_fake->fail_reg_create(path)) return false;
         g_fake->registry[path];
-        *out = new FakeKey{path};
+        *out = new fake_key{path};
         return true;
     };
     ops.reg_set_string = [](plat_reg_key key, const char* name, const char* data, uint32_t stored_length) {
-        g_fake->registry[static_cast<FakeKey*>(key)->path][name ? name : ""] = std::string(data, stored_length);
+        g_fake->registry[static_cast<fake_key*>(key)->path][name ? name : ""] = std::string(data, stored_length);
         return true;
     };
-    ops.reg_close_key = [](plat_reg_key key) { delete static_cast<FakeKey*>(key); };
+    ops.reg_close_key = [](plat_reg_key key) { delete static_cast<fake_key*>(key); };
     ops.open_file_dialog = [](const plat_file_dialog& dialog, char* file, uint32_t size) {
         const char* end = dialog.filter;
         while (*end) end += std::strlen(end) + 1;  // pairs of texts up to the empty one
@@ -174,6 +181,12 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.lock_enter = [](plat_lock* lock) {
         ++g_fake->lock_enters;
         plat_native_ops().lock_enter(lock);
+    };
+    ops.lock_leave = [](plat_lock* lock) {
+        if (lock == &g_splash.lock && !g_fake->run_threads &&
+            (g_fake->splash_lines.empty() || g_fake->splash_lines.back() != g_splash.line))
+            g_fake->splash_lines.push_back(g_splash.line);
+        plat_native_ops().lock_leave(lock);
     };
     ops.lock_retire = [](plat_lock* lock) {
         ++g_fake->lock_retires;
@@ -234,9 +247,81 @@ bool file_exists(const std::string& path) {
 
 void make_dirs(const std::string& path) { fs::create_directories(path); }
 
+std::map<std::string, std::string> files_below(const std::string& root) {
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it)
+        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
+    return files;
+}
+
 std::string usable_rom(size_t size) {
     std::string rom(size, '\x11');
     rom[0x15C] = '\x56';
     rom[0x15D] = '\xCF';
     return rom;
+}
+
+std::string digest_of(const std::string& path) {
+    char hex[kDigestTextSize] = "";
+    sha256_file_hex(path.c_str(), hex);
+    return hex;
+}
+
+void LauncherTest::SetUp() {
+    splash_state_clear();
+    fake.env["VELA_HOME"] = tmp.win("home");
+    fake.local_appdata = tmp.at("appdata");
+    fake.temp_dir = tmp.at("temp") + "/";
+    make_dirs(tmp.at("appdata"));
+    make_dirs(tmp.at("temp"));
+}
+
+void LauncherTest::TearDown() { g_splash.active.store(0); }
+
+std::string LauncherTest::game_dir(const std::string& version) const {
+    return tmp.win("home/app." + version + "/kestrel-core");
+}
+
+void LauncherTest::install(const std::string& version, const std::map<std::string, std::string>& files) {
+    std::string game = home + "/app." + version + "/kestrel-core/";
+    write_file(game + "Pelko.exe", "game " + version);
+    write_file(game + "version.txt", version + "\n");
+    write_file(game + "patched.nds", usable_rom(512));
+    for (const auto& [name, content] : files) write_file(game + name, content);
+    write_file(home + "/version.txt", version + "\n");
+    write_file(home + "/current.txt", game_dir(version));
+}
+
+std::string LauncherTest::publish(const std::string& version, const std::map<std::string, std::string>& files,
+                                  const std::string& extra) {
+    const std::string folder = tmp.at("release-" + version), archive = tmp.at("pelko-" + version + ".zip");
+    for (const auto& [name, content] : files) write_file(folder + "/" + name, content);
+    std::remove(archive.c_str());
+    EXPECT_EQ(std::system(("cd '" + folder + "' && zip -qrX '" + archive + "' .").c_str()), 0);
+    const std::string url = std::string(kSite) + "/pelko-" + version + ".zip";
+    fake.site[url] = read_file(archive);
+    std::string manifest = "{\"version\": \"" + version + "\", \"windows\": {\"url\": \"" + url +
+                           "\", \"sha256\": \"" + digest_of(archive) + "\"" + extra + "}}";
+    fake.site[std::string(kSite) + "/manifest.json"] = manifest;
+    fake.env["PELKO_UPDATE_BASE"] = kSite;
+    return manifest;
+}
+
+int LauncherTest::run(std::vector<std::string> args) {
+    args.insert(args.begin(), "Pelko-Setup.exe");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int code = launcher_main(static_cast<int>(argv.size()), argv.data());
+    err = testing::internal::GetCapturedStderr();
+    log = testing::internal::GetCapturedStdout();
+    return code;
+}
+
+void LauncherTest::show_splash() {
+    splash_state_clear();
+    plat_lock_init(&g_splash.lock);
+    g_splash.active.store(1);
 }

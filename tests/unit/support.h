@@ -1,50 +1,44 @@
 // Test doubles and helpers shared by the unit tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <vector>
 
 #include "platform/ops.h"
 
-// A fresh directory under the system's temporary folder, removed with its
-// contents at the end of the test.
+// A fresh temporary directory, removed with its contents at the end.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
-    // path() + "/" + relative, for the test's own file handling.
-    std::string at(const std::string& relative) const;
-    // The same path as the launcher composes it: directory, backslash, name.
-    std::string win(const std::string& relative) const;
+    std::string at(const std::string& relative) const;   // path() + "/" + relative
+    std::string win(const std::string& relative) const;  // the same as the launcher writes it, with "\\"
 
 private:
     std::string path_;
 };
 
-// Replaces the platform layer for the life of the object. Calls it does not
-// override go to the real posix layer, so files are real files.
+// Replaces the platform layer for its lifetime; files stay real files.
 struct FakePlatform {
     FakePlatform();
     ~FakePlatform();
 
-    // The process environment as the launcher sees it; absent keys are unset.
-    std::map<std::string, std::string> env;
+    std::map<std::string, std::string> env;  // what the launcher's getenv sees
     std::vector<std::string> putenvs;
-    std::vector<std::string> getenv_reads;
     std::vector<uint32_t> sleeps;
-    uint32_t total_sleep() const { return std::accumulate(sleeps.begin(), sleeps.end(), 0u); }
 
     std::string module_path = "/downloads/Pelko-Setup.exe";  // UTF-8
-    bool module_path_fails = false;
     std::string local_appdata = "/nonexistent-appdata";
     unsigned long pid = 4242;
+    std::string temp_dir;  // with its trailing slash; the system's when empty
 
     struct Started {
         std::string command_line;
@@ -55,16 +49,12 @@ struct FakePlatform {
     bool wait_succeeds = true;
     unsigned long exit_code = 0;
 
-    // Counted on every thread.
-    std::atomic<int> lock_enters{0};
-    std::atomic<int> lock_retires{0};
+    std::atomic<int> lock_enters{0}, lock_retires{0};  // on every thread
+    std::vector<std::string> splash_lines;             // every splash line, in order
 
-    // Threads. A start is recorded and, unless run_threads is set, nothing
-    // runs: launcher_main and start_game start a splash, and no test may leave
-    // one running. release_threads() runs the recorded ones for real; a wait
-    // on a thread that never ran succeeds at once. Each wait's time-out is
-    // recorded. Real threads still running when the double
-    // goes are told to stop (the splash's active flag) and waited for.
+    // Threads are recorded and run only with run_threads or release_threads();
+    // a wait on one that never ran succeeds at once. Real threads still running
+    // at the end are told to stop (the splash's active flag) and waited for.
     struct Thread {
         plat_thread_main main = nullptr;
         void* parameter = nullptr;
@@ -77,25 +67,17 @@ struct FakePlatform {
     std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
     void release_threads();
 
-    // The temporary folder (with its trailing slash); the system's when empty.
-    std::string temp_dir;
+    // The update site: bodies by URL, "scheme://host:port/object" with the
+    // port always written. Any other URL gets no response.
+    std::map<std::string, std::string> site;
+    std::vector<std::string> requests;
+    std::string user_agent;  // of the last request
 
-    // Every download the launcher asked for. Only 127.0.0.1 is ever contacted:
-    // a request for any other host gets no response.
-    struct HttpRequest {
-        std::string host, object, user_agent;
-        uint16_t port;
-        bool secure;
-    };
-    std::vector<HttpRequest> http_requests;
-
-    // The current user's registry: key path -> value name ("" for the unnamed
-    // value) -> the bytes stored, NUL included.
+    // Key path -> value name ("" unnamed) -> the bytes stored, NUL included.
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::function<bool(const std::string& key)> fail_reg_create;
 
-    // The open-file dialog: what it was shown with, and what the player picks
-    // (nothing: cancelled).
+    // The open-file dialog: how it was shown, and the player's pick ("": cancel).
     struct Dialog {
         std::string filter;  // with its NULs
         std::string title;
@@ -104,20 +86,49 @@ struct FakePlatform {
     std::vector<Dialog> dialogs;
     std::string dialog_answer;
 
-    // Return true to make the call fail.
-    std::function<bool(const std::string& from, const std::string& to)> fail_copy, fail_move;
-    std::function<bool(const std::string& path, const std::string& mode)> fail_fopen;
-    std::function<bool(const std::string& path)> fail_delete, fail_create_output;
+    // Return true to make a call fail: op is "fopen " and the mode, "copy" or
+    // "move" (path is the source), "delete" or "create_output".
+    std::function<bool(const std::string& op, const std::string& path)> fail;
 
     plat_ops ops;
 };
 
-// Reads a whole file; "" when it does not exist.
-std::string read_file(const std::string& path);
+std::string read_file(const std::string& path);  // "" when missing
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);
+std::map<std::string, std::string> files_below(const std::string& root);  // relative path -> content
 
-// Bytes that pass the launcher's "usable DS ROM" test: the logo checksum
-// 56 CF at 0x15C, the rest 0x11.
+// Bytes that pass the "usable DS ROM" test: 56 CF at 0x15C, the rest 0x11.
 std::string usable_rom(size_t size = 4096);
+
+// The whole launcher run in a home of its own, against the fake platform.
+// Nothing answers at the compiled-in update site; publish() puts a release on
+// kSite and points the launcher there.
+class LauncherTest : public ::testing::Test {
+protected:
+    static constexpr const char* kSite = "http://127.0.0.1:8080/releases";
+    TempDir tmp;
+    FakePlatform fake;
+    std::string home = tmp.at("home"), log, err;
+
+    void SetUp() override;
+    void TearDown() override;
+    std::string game_dir(const std::string& version) const;  // as the launcher names it
+    // A version directory with a game, a usable ROM and the given files, and
+    // the records naming it.
+    void install(const std::string& version, const std::map<std::string, std::string>& files = {});
+    // Serves a bundle of files (zipped with Info-ZIP) as version, and the
+    // manifest naming it, with extra text inside its "windows" entry. Returns
+    // the manifest.
+    std::string publish(const std::string& version, const std::map<std::string, std::string>& files,
+                        const std::string& extra = "");
+    std::string publish(const std::string& version) { return publish(version, {{"kestrel-core/Pelko.exe", "game"}}); }
+    // launcher_main with these arguments after the program's path; log and err
+    // receive its standard output and error.
+    int run(std::vector<std::string> args = {});
+    bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
+    void show_splash();  // active without a thread, so that status lines land in it
+};
+
+std::string digest_of(const std::string& path);  // the launcher's own SHA-256 text

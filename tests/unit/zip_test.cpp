@@ -230,8 +230,8 @@ TEST_F(ZipFiles, EachBadEntryIsSkippedWhileTheOthersAreWritten) {
     std::string text = mixed_content(4000, 17);
     uint32_t size = static_cast<uint32_t>(text.size());
     FakePlatform fake;
-    fake.fail_fopen = [](const std::string& path, const std::string& mode) {
-        return mode == "wb" && path.find("locked.dll") != std::string::npos;
+    fake.fail = [](const std::string& op, const std::string& path) {
+        return op == "fopen wb" && path.find("locked.dll") != std::string::npos;
     };
     Layout layout;
     // Fields: name, content, method, then the central CRC, compressed and
