@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <new>
+
 #include "platform/win32/win32_layer.h"
 
 namespace {
@@ -44,7 +46,9 @@ plat_http win_http_open(const plat_http_request& request) {
         close_all(&h);
         return nullptr;
     }
-    return new HttpHandles(h);
+    auto* handles = new (std::nothrow) HttpHandles(h);
+    if (!handles) close_all(&h);
+    return handles;
 }
 
 uint32_t win_http_read(plat_http http, unsigned char* buffer, uint32_t size) {

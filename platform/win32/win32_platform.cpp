@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/ops.h"
 #include "platform/win32/win32_layer.h"
@@ -163,7 +164,8 @@ DWORD WINAPI thread_trampoline(LPVOID raw) {
 }
 
 plat_thread win_thread_start(plat_thread_main main, void* parameter) {
-    auto* start = new ThreadStart{main, parameter};
+    auto* start = new (std::nothrow) ThreadStart{main, parameter};
+    if (!start) return nullptr;
     HANDLE h = CreateThread(nullptr, 0, thread_trampoline, start, 0, nullptr);
     if (!h) delete start;
     return h;
