@@ -193,17 +193,20 @@ TEST(Splash, TheWindowShowsTheLatestLineAndAnimatesUntilStopEndsItAndRetiresTheL
     EXPECT_TRUE(fake.threads[0]->closed);
 }
 
-// As on Windows without a display: the thread clears the flag and ends; the
-// run goes on, its status changes no longer take the lock, and stop has
-// nothing to wait for.
-TEST(Splash, WithoutAWindowOrASurfaceTheRunGoesOnWithoutASplash) {
+// As on Windows without a display: no splash comes up, the run goes on, its
+// status changes no longer take the lock, and stop has nothing to wait for.
+TEST(Splash, WithoutAThreadAWindowOrASurfaceTheRunGoesOnWithoutASplash) {
     FakePlatform fake;
     fake.run_threads = true;
-    for (headless_failure failure : {headless_failure::window, headless_failure::surface}) {
+    const auto start_thread = fake.ops.thread_start;
+    const decltype(start_thread) no_thread = [](plat_thread_main, void*) -> plat_thread { return nullptr; };
+    for (headless_failure failure : {headless_failure::none, headless_failure::window, headless_failure::surface}) {
         SCOPED_TRACE(static_cast<int>(failure));
+        const bool no_start = failure == headless_failure::none;  // the thread itself cannot start
+        fake.ops.thread_start = no_start ? no_thread : start_thread;
         headless_splash_fail_next(failure);
         splash_start();
-        ASSERT_TRUE(plat_native_ops().thread_wait(fake.threads.back()->real, 5000));
+        ASSERT_TRUE(no_start || plat_native_ops().thread_wait(fake.threads.back()->real, 5000));
         EXPECT_FALSE(splash_is_active());
         EXPECT_FALSE(headless_splash_view(nullptr, nullptr).open);
         const int enters = fake.lock_enters.load();
