@@ -15,8 +15,7 @@ namespace {
 // "C:\ab" is 5 bytes: a buffer of 6 or more holds it whole, a smaller one its first
 // size - 1 bytes and a NUL, one of size 0 nothing; nothing is written past size.
 TEST(FormatInto, ATextIsCutToTheBufferWithANulAndItsWholeLengthReturned) {
-    // size, then the 9 bytes of the buffer afterwards
-    const std::pair<uint64_t, const char*> rows[] = {
+    const std::pair<uint64_t, const char*> rows[] = {  // size, the buffer's 9 bytes afterwards
         {0, "########"}, {1, "\0#######"}, {5, "C:\\a\0###"}, {6, "C:\\ab\0##"}, {8, "C:\\ab\0##"}};
     for (const auto& [size, after] : rows) {
         char buffer[9] = "########";
