@@ -23,7 +23,7 @@ void status_set(const char* message) {
 
 // Separators are not merged: each one becomes a space, so an em dash between
 // spaces shows as five of them. A word is counted when it ends; the walk stops
-// at the separator that ends the seventh.
+// at the separator that ends the sixth.
 void splash_set_line(const char* text, int32_t percent) {
     char line[kSplashLineSize];
     size_t length = 0;

@@ -17,6 +17,8 @@ void splash_start() {
     g_splash.percent = -1;
     g_splash.active.store(1, std::memory_order_relaxed);
     g_splash.thread = plat_thread_start(plat_splash_thread, nullptr);
+    // No thread, no window: the run goes on as it does when the window fails.
+    if (!g_splash.thread) g_splash.active.store(0, std::memory_order_relaxed);
 }
 
 // The handle is read before the flag is cleared: a thread that has no window

@@ -5,8 +5,9 @@
 #pragma once
 
 // Sets the splash line to STARTING UP without a progress bar and starts the
-// splash thread. Returns at once, without waiting for the window. Does nothing
-// while a splash is already active.
+// splash thread. Returns at once, without waiting for the window; when the
+// thread cannot start, no splash is active. Does nothing while a splash is
+// already active.
 void splash_start();
 
 // Closes the splash: clears the active flag, posts the quit message to the

@@ -18,7 +18,7 @@ constexpr int kPixels = kSplashWidth * kSplashHeight;
 // The one window there can be. Its handle is a number that is never reused,
 // so posting to a window that has gone fails, as it does with a stale HWND,
 // instead of reaching a newer one.
-struct Screen {
+struct headless_screen {
     std::mutex mutex;
     std::condition_variable wake;
     uintptr_t open_handle = 0;
@@ -30,13 +30,13 @@ struct Screen {
     uint32_t latest[kPixels];
 };
 
-Screen& screen() {
-    static Screen s;
+headless_screen& screen() {
+    static headless_screen s;
     return s;
 }
 
 plat_window open_window(headless_failure* failure) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     *failure = s.fail_next;
     s.fail_next = headless_failure::none;
@@ -48,14 +48,14 @@ plat_window open_window(headless_failure* failure) {
 }
 
 void close_window() {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     s.open_handle = 0;
 }
 
 // The window's paint: the whole surface, one to one.
 void paint(const uint32_t* bits) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     if (s.painted == 0) std::memcpy(s.first, bits, sizeof s.first);
     std::memcpy(s.latest, bits, sizeof s.latest);
@@ -64,7 +64,7 @@ void paint(const uint32_t* bits) {
 
 // Blocks until the next tick is due (true) or the quit message arrives (false).
 bool next_tick(clock_type::time_point due) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::unique_lock<std::mutex> hold(s.mutex);
     s.wake.wait_until(hold, due, [&] { return s.quit; });
     return !s.quit;
@@ -111,7 +111,7 @@ unsigned long headless_splash_thread_main(void*) {
 }
 
 bool headless_splash_post_quit(plat_window window) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     if (!window || reinterpret_cast<uintptr_t>(window) != s.open_handle) return false;
     s.quit = true;
@@ -120,13 +120,13 @@ bool headless_splash_post_quit(plat_window window) {
 }
 
 void headless_splash_fail_next(headless_failure failure) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     s.fail_next = failure;
 }
 
 headless_view headless_splash_view(uint32_t* first_frame, uint32_t* latest_frame) {
-    Screen& s = screen();
+    headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
     if (first_frame) std::memcpy(first_frame, s.first, sizeof s.first);
     if (latest_frame) std::memcpy(latest_frame, s.latest, sizeof s.latest);

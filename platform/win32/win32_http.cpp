@@ -3,17 +3,19 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <new>
+
 #include "platform/win32/win32_layer.h"
 
 namespace {
 
-struct HttpHandles {
+struct http_handles {
     HINTERNET session;
     HINTERNET connection;
     HINTERNET request;
 };
 
-void close_all(HttpHandles* h) {
+void close_all(http_handles* h) {
     if (h->request) WinHttpCloseHandle(h->request);
     if (h->connection) WinHttpCloseHandle(h->connection);
     if (h->session) WinHttpCloseHandle(h->session);
@@ -24,7 +26,7 @@ const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(
 }  // namespace
 
 plat_http win_http_open(const plat_http_request& request) {
-    HttpHandles h = {};
+    http_handles h = {};
     h.session = WinHttpOpen(wide(request.user_agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0);
     if (!h.session) return nullptr;
@@ -44,11 +46,13 @@ plat_http win_http_open(const plat_http_request& request) {
         close_all(&h);
         return nullptr;
     }
-    return new HttpHandles(h);
+    auto* handles = new (std::nothrow) http_handles(h);
+    if (!handles) close_all(&h);
+    return handles;
 }
 
 uint32_t win_http_read(plat_http http, unsigned char* buffer, uint32_t size) {
-    auto* h = static_cast<HttpHandles*>(http);
+    auto* h = static_cast<http_handles*>(http);
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(h->request, &available) || available == 0) return 0;
     DWORD wanted = available < size ? available : size;
@@ -58,7 +62,7 @@ uint32_t win_http_read(plat_http http, unsigned char* buffer, uint32_t size) {
 }
 
 void win_http_close(plat_http http) {
-    auto* h = static_cast<HttpHandles*>(http);
+    auto* h = static_cast<http_handles*>(http);
     if (!h) return;
     close_all(h);
     delete h;

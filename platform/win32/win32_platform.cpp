@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/ops.h"
 #include "platform/win32/win32_layer.h"
@@ -151,19 +152,20 @@ void win_lock_enter(plat_lock* lock) { EnterCriticalSection(section_of(lock)); }
 void win_lock_leave(plat_lock* lock) { LeaveCriticalSection(section_of(lock)); }
 void win_lock_retire(plat_lock* lock) { DeleteCriticalSection(section_of(lock)); }
 
-struct ThreadStart {
+struct thread_start_record {
     plat_thread_main main;
     void* parameter;
 };
 
 DWORD WINAPI thread_trampoline(LPVOID raw) {
-    ThreadStart start = *static_cast<ThreadStart*>(raw);
-    delete static_cast<ThreadStart*>(raw);
+    thread_start_record start = *static_cast<thread_start_record*>(raw);
+    delete static_cast<thread_start_record*>(raw);
     return static_cast<DWORD>(start.main(start.parameter));
 }
 
 plat_thread win_thread_start(plat_thread_main main, void* parameter) {
-    auto* start = new ThreadStart{main, parameter};
+    auto* start = new (std::nothrow) thread_start_record{main, parameter};
+    if (!start) return nullptr;
     HANDLE h = CreateThread(nullptr, 0, thread_trampoline, start, 0, nullptr);
     if (!h) delete start;
     return h;

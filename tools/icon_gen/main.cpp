@@ -18,7 +18,7 @@
 
 namespace {
 
-struct Image {
+struct icon_image {
     uint32_t size;
     std::vector<uint8_t> rgba;
     void set(uint32_t x, uint32_t y, uint32_t colour, uint8_t alpha) {
@@ -32,8 +32,8 @@ struct Image {
 
 // The splash's spinner scaled down: dots of size / 8 pixels, size * 5 / 16
 // apart, around the middle of the icon.
-Image draw_icon(uint32_t size) {
-    Image image{size, std::vector<uint8_t>(size * size * 4, 0)};
+icon_image draw_icon(uint32_t size) {
+    icon_image image{size, std::vector<uint8_t>(size * size * 4, 0)};
     const int radius = static_cast<int>(size) / 5;
     for (uint32_t y = 0; y < size; ++y)
         for (uint32_t x = 0; x < size; ++x) {
@@ -76,7 +76,7 @@ std::vector<uint8_t> icon_file() {
     const uint32_t sizes[] = {16, 32};
     std::vector<std::vector<uint8_t>> pngs;
     for (uint32_t size : sizes) {
-        Image image = draw_icon(size);
+        icon_image image = draw_icon(size);
         pngs.push_back(png_encode(image.rgba.data(), size, size, 4));
     }
     std::vector<uint8_t> ico;

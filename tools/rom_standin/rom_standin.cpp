@@ -6,7 +6,7 @@ namespace {
 
 // splitmix64: a tiny generator with a full 64-bit period, written out here so
 // that the images never depend on a library's choice of algorithm.
-struct Random {
+struct splitmix64 {
     uint64_t state;
     uint64_t next() {
         uint64_t z = (state += 0x9E3779B97F4A7C15ull);
@@ -49,11 +49,11 @@ constexpr size_t kBorrowedEnd = 19116216;
 constexpr size_t kBorrowedLength = 4096;
 constexpr size_t kBorrowAt = 0x200000;
 
-enum Kind { kRandom, kFill };
-struct Edit {
+enum edit_kind { kRandom, kFill };
+struct rom_edit {
     size_t at;       // target offset
     size_t length;   // bytes overwritten
-    Kind kind;
+    edit_kind kind;
     uint8_t fill;
 };
 
@@ -61,7 +61,7 @@ struct Edit {
 // window make ADD and RUN instructions around its copies; those in the third
 // stay clear of its first and last bytes, which must remain copies of the
 // source to keep its segment at [16,776,624, 23,288,104).
-constexpr Edit kEdits[] = {
+constexpr rom_edit kEdits[] = {
     {0x00010, 16, kRandom, 0},
     {0x00200, 1, kRandom, 0},
     {0x01000, 48, kFill, 0x00},
@@ -84,7 +84,7 @@ constexpr Edit kEdits[] = {
 
 std::vector<uint8_t> standin_dump() {
     std::vector<uint8_t> dump(kStandinDumpLength);
-    Random random{kDumpSeed};
+    splitmix64 random{kDumpSeed};
     random.fill(dump.data(), dump.size());
     dump[kLogoChecksumOffset] = 0x56;
     dump[kLogoChecksumOffset + 1] = 0xCF;
@@ -96,7 +96,7 @@ std::vector<uint8_t> standin_target(const std::vector<uint8_t>& dump) {
     static_assert(kBorrowAt + kBorrowedLength < kWindowLength, "the borrowed block belongs to the first window");
     std::vector<uint8_t> target(kStandinTargetLength);
     if (dump.size() != kStandinDumpLength) return {};
-    Random random{kEditSeed};
+    splitmix64 random{kEditSeed};
 
     std::memcpy(target.data(), dump.data(), kInsertAt);
     // The insertion: a run of zeros, fresh bytes, a run of 0xFF.
@@ -109,7 +109,7 @@ std::vector<uint8_t> standin_target(const std::vector<uint8_t>& dump) {
 
     std::memcpy(target.data() + kBorrowAt, dump.data() + kBorrowedEnd - kBorrowedLength, kBorrowedLength);
 
-    for (const Edit& edit : kEdits) {
+    for (const rom_edit& edit : kEdits) {
         if (edit.kind == kFill)
             std::memset(target.data() + edit.at, edit.fill, edit.length);
         else
