@@ -31,7 +31,7 @@ TEST(DeleteTree, AllGoesNestedReadOnlyOrDottedButAFileThatCannotBeDeletedAndTheF
     for (const char* file : files) write_file(tmp.at(file), "x");
     chmod(tmp.at("t/ro/ro.txt").c_str(), 0444);
     FakePlatform fake;
-    fake.fail_delete = [](const std::string& path) { return path.find("locked") != std::string::npos; };
+    fake.fail = [](const std::string& op, const std::string& p) { return op == "delete" && p.find("locked") != p.npos; };
     delete_tree(tmp.win("t").c_str());
     for (const char* file : files) EXPECT_EQ(file_exists(tmp.at(file)), file == files[5]) << file;
     EXPECT_FALSE(file_exists(tmp.at("t/sub")));
