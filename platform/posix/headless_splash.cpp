@@ -25,8 +25,6 @@ struct headless_screen {
     uintptr_t last_handle = 0;
     bool quit = false;
     headless_failure fail_next = headless_failure::none;
-    int painted = 0;
-    uint32_t first[kPixels];
     uint32_t latest[kPixels];
 };
 
@@ -43,7 +41,6 @@ plat_window open_window(headless_failure* failure) {
     if (*failure == headless_failure::window) return nullptr;
     s.open_handle = ++s.last_handle;
     s.quit = false;
-    s.painted = 0;
     return reinterpret_cast<plat_window>(s.open_handle);
 }
 
@@ -57,9 +54,7 @@ void close_window() {
 void paint(const uint32_t* bits) {
     headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
-    if (s.painted == 0) std::memcpy(s.first, bits, sizeof s.first);
     std::memcpy(s.latest, bits, sizeof s.latest);
-    ++s.painted;
 }
 
 // Blocks until the next tick is due (true) or the quit message arrives (false).
@@ -125,10 +120,9 @@ void headless_splash_fail_next(headless_failure failure) {
     s.fail_next = failure;
 }
 
-headless_view headless_splash_view(uint32_t* first_frame, uint32_t* latest_frame) {
+bool headless_splash_view(uint32_t* latest_frame) {
     headless_screen& s = screen();
     std::lock_guard<std::mutex> hold(s.mutex);
-    if (first_frame) std::memcpy(first_frame, s.first, sizeof s.first);
     if (latest_frame) std::memcpy(latest_frame, s.latest, sizeof s.latest);
-    return {s.painted, s.open_handle != 0};
+    return s.open_handle != 0;
 }

@@ -15,11 +15,6 @@ bool headless_splash_post_quit(plat_window window);
 enum class headless_failure { none, window, surface };
 void headless_splash_fail_next(headless_failure failure);
 
-// What the current (or last) window painted: returns the number of frames
-// painted since it opened, and copies its first and latest frame
-// (kSplashWidth x kSplashHeight pixels each) where a pointer is given.
-struct headless_view {
-    int painted;
-    bool open;
-};
-headless_view headless_splash_view(uint32_t* first_frame, uint32_t* latest_frame);
+// Whether a window is open now; the latest frame the current (or last) one
+// painted (kSplashWidth x kSplashHeight pixels) is copied where asked.
+bool headless_splash_view(uint32_t* latest_frame);

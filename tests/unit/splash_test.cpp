@@ -169,7 +169,7 @@ using clock_type = std::chrono::steady_clock;
 bool latest_frame_becomes(const char* line, int32_t percent, std::vector<int32_t> ticks) {
     surface latest(kPixels);
     for (const auto deadline = clock_type::now() + std::chrono::seconds(5); clock_type::now() < deadline;) {
-        headless_splash_view(nullptr, latest.data());
+        headless_splash_view(latest.data());
         for (int32_t tick : ticks)
             if (latest == frame(line, percent, tick)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -191,7 +191,7 @@ TEST(Splash, TheWindowShowsTheLatestLineAndAnimatesUntilStopEndsItAndRetiresTheL
     splash_stop();
     EXPECT_LT(clock_type::now() - start, std::chrono::seconds(1)) << "the quit message ends the thread at once";
     EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
-    EXPECT_FALSE(headless_splash_view(nullptr, nullptr).open);
+    EXPECT_FALSE(headless_splash_view(nullptr));
     EXPECT_EQ(fake.lock_retires.load(), 1);
     EXPECT_TRUE(fake.threads[0]->closed);
 }
@@ -211,7 +211,7 @@ TEST(Splash, WithoutAThreadAWindowOrASurfaceTheRunGoesOnWithoutASplash) {
         splash_start();
         ASSERT_TRUE(no_start || plat_native_ops().thread_wait(fake.threads.back()->real, 5000));
         EXPECT_FALSE(splash_is_active());
-        EXPECT_FALSE(headless_splash_view(nullptr, nullptr).open);
+        EXPECT_FALSE(headless_splash_view(nullptr));
         const int enters = fake.lock_enters.load();
         status_set("Installing");
         EXPECT_EQ(fake.lock_enters.load(), enters);
