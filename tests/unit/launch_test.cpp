@@ -1,5 +1,4 @@
-// Starting the game: the launch number, the log files and what a failed step
-// leaves of the start.
+// The launch number, safe video and the game's log files.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,8 +6,6 @@
 #include <vector>
 
 #include "core/game_launch.h"
-#include "splash/splash.h"
-#include "splash/splash_state.h"
 #include "support.h"
 
 namespace {
@@ -65,76 +62,6 @@ TEST(GameLogs, SevenRunsAreKeptWithACopyOfTheLastAndGapsAndLockedFilesAreSkipped
     EXPECT_EQ(rotated(full), moved_up);
     EXPECT_EQ(rotated({{"game.log", "current"}, {"game.3.log", "three"}}, "game.3.log"),
               (Files{{"game.1.log", "current"}, {"game.3.log", "three"}, {"game.prev.log", "current"}}));
-}
-
-class StartGame : public LauncherTest {
-protected:
-    run_context ctx{};
-    void SetUp() override {
-        LauncherTest::SetUp();
-        install("1");
-        std::snprintf(ctx.home, sizeof ctx.home, "%s", tmp.win("home").c_str());
-        std::snprintf(ctx.game_dir, sizeof ctx.game_dir, "%s", game_dir("1").c_str());
-        std::snprintf(ctx.game_exe, sizeof ctx.game_exe, "%s\\Pelko.exe", ctx.game_dir);
-        std::snprintf(ctx.patched_rom, sizeof ctx.patched_rom, "%s\\patched.nds", ctx.game_dir);
-    }
-    int start(std::vector<std::string> args) {
-        std::vector<char*> argv = argv_of(args);
-        testing::internal::CaptureStdout();
-        int code = start_game(ctx, static_cast<int>(argv.size()), argv.data());
-        log = testing::internal::GetCapturedStdout();
-        return code;
-    }
-};
-
-// The game's output goes to a fresh game.log it inherits; without one it
-// inherits nothing. Whether it started changes nothing of the run's end.
-TEST_F(StartGame, TheGameWritesIntoAFreshLogAndTheRunEndsTheSameWhateverFails) {
-    for (bool fails : {false, true}) {
-        write_file(home + "/game.log", "previous run");
-        fake.started.clear(), fake.sleeps.clear();
-        fake.fail = [fails](const std::string& op, const std::string&) { return fails && op == "create_output"; };
-        fake.start_succeeds = !fails;
-        EXPECT_EQ(start({}), 0);
-        ASSERT_EQ(fake.started.size(), 1u);
-        EXPECT_EQ(log, "launch: " + fake.started[0].command_line + "\n");
-        const plat_start_options& o = fake.started[0].options;
-        EXPECT_EQ(o.inherit_handles, !fails);
-        EXPECT_EQ(o.output != nullptr, !fails);
-        EXPECT_TRUE(o.no_window);
-        EXPECT_EQ(read_file(home + "/game.1.log"), "previous run");
-        EXPECT_EQ(file_exists(home + "/game.log"), !fails);
-        EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
-    }
-}
-
-TEST_F(StartGame, SafeVideoThatCannotBeWrittenIsLoggedAndTheGameStillStarts) {
-    fake.fail = [](const std::string&, const std::string& path) { return path.find("softrender") != path.npos; };
-    EXPECT_EQ(start({"--safe"}), 0);
-    EXPECT_EQ(log, "launch: " + fake.started.at(0).command_line + "\nsafe video: could NOT write " + game_dir("1") +
-                       "\\softrender.txt\n");
-    fake.fail = nullptr;
-    EXPECT_EQ(start({"--safe"}), 0);
-    EXPECT_TRUE(logged("\nsafe video: wrote " + game_dir("1") +
-                       "\\softrender.txt -- the game will use the software renderer\n"));
-}
-
-// While a splash runs, the only full bar of the run shows before the game
-// starts; without one the start never touches the splash.
-TEST_F(StartGame, WithASplashTheBarIsFullBeforeTheGame) {
-    for (bool splash : {false, true}) {
-        if (splash) splash_start();
-        std::string line_at_start = "none";
-        fake.fail = [&](const std::string& op, const std::string&) {
-            if (op == "create_output") line_at_start = g_splash.line + std::to_string(g_splash.percent);
-            return false;
-        };
-        EXPECT_EQ(start({}), 0);
-        EXPECT_EQ(line_at_start, splash ? "READY - STARTING THE GAME100" : "0");
-        EXPECT_EQ(fake.lock_enters.load() > 0, splash);
-        EXPECT_EQ(fake.lock_retires.load(), splash ? 1 : 0);
-        EXPECT_FALSE(splash_is_active());
-    }
 }
 
 }  // namespace

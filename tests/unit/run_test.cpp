@@ -53,29 +53,37 @@ TEST_F(LauncherRun, NothingInstalledEndsWithTheErrorShownForEightSeconds) {
 
 // The arguments reach the game only as the launch number, safe video and the
 // room of an invite, where a link wins over the file name. The game inherits
-// its variables from the launcher's environment.
-TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsAndEnvironmentAndTheSplashCloses) {
+// the launcher's environment and, when it could be made, a fresh game.log;
+// whether anything of the start failed, the run ends the same way.
+TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
     install("1.0");
-    const std::string game = game_dir("1.0"), plain = fake.module_path, invite_file = "/dl/Pelko-Setup-AB12.exe";
+    const std::string game = game_dir("1.0"), plain = fake.module_path, invite_file = "/dl/Pelko-Setup-AB12.exe",
+                      softrender = game + "\\softrender.txt";
     const std::vector<std::string> native = {"VELA_NOOPEN=1", "VELA_STREAM=8199", "PELKO_VIA_UPDATER=1",
                                              "VELA_NATIVE=1"};
     const struct {
         std::vector<std::string> args;
         std::string module_path, number, room, source;
-        bool safe, web;
+        bool web;
+        std::string fails, safe_log;  // the failing operation; what safe video logs
     } cases[] = {
-        {{}, plain, "0", "", "", false, false},
-        {{"--url", "pelko://join/wxyz"}, plain, "0", "WXYZ", "a clicked pelko:// invite link)\n", false, false},
+        {{}, plain, "0", "", "", false, "", ""},
+        {{"--url", "pelko://join/wxyz"}, plain, "0", "WXYZ", "a clicked pelko:// invite link)\n", false, "start", ""},
         {{}, invite_file, "0", "AB12", "the name of the installer file that was launched -- launch the INSTALLED "
-                                       "launcher instead to host a fresh room)\n", false, true},
-        {{"2", "pelko://join/WXYZ", "--safe"}, invite_file, "2", "WXYZ", "a clicked", true, false},
-        {{"4", "--SAFE", "--safe-video"}, plain, "4", "", "", true, false},
+                                       "launcher instead to host a fresh room)\n", true, "create_output", ""},
+        {{"2", "pelko://join/WXYZ", "--safe"}, invite_file, "2", "WXYZ", "a clicked", false, "",
+         "safe video: wrote " + softrender + " -- the game will use the software renderer\n"},
+        {{"4", "--SAFE", "--safe-video"}, plain, "4", "", "", false, "fopen wb",
+         "safe video: could NOT write " + softrender + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         fake.started.clear(), fake.sleeps.clear(), fake.thread_waits.clear(), fake.putenvs.clear();
         fake.sleeps_before_thread_wait.clear();
         fake.module_path = c.module_path;
+        fake.start_succeeds = c.fails != "start";
+        fake.fail = [&c](const std::string& op, const std::string&) { return op == c.fails; };
+        write_file(home + "/game.log", "previous run");
         std::remove((home + "/app.1.0/kestrel-core/softrender.txt").c_str());
         fake.env.erase("PELKO_WEB");
         if (c.web) fake.env["PELKO_WEB"] = "";
@@ -83,12 +91,21 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsAndEnvironmentAndTheSpl
         EXPECT_TRUE(logged(c.room.empty() ? "one-tap: no room code -- this launch will host a fresh room\n"
                                           : "one-tap: joining room " + c.room + " (source: " + c.source));
         ASSERT_EQ(fake.started.size(), 1u);
-        EXPECT_EQ(fake.started[0].command_line, "\"" + game + "\\Pelko.exe\" \"" + game + "\\patched.nds\" \"" + game +
-                                                    "\" " + c.number + " " PELKO_GAME_SERVER " 6100" +
-                                                    (c.room.empty() ? "" : " --room=" + c.room));
-        EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/softrender.txt"), c.safe ? "1\n" : "");
+        const std::string line = "\"" + game + "\\Pelko.exe\" \"" + game + "\\patched.nds\" \"" + game + "\" " +
+                                 c.number + " " PELKO_GAME_SERVER " 6100" + (c.room.empty() ? "" : " --room=" + c.room);
+        EXPECT_EQ(fake.started[0].command_line, line);
+        EXPECT_TRUE(logged("launch: " + line + "\n" + c.safe_log));
+        const bool wrote = c.safe_log.find(" wrote ") != std::string::npos;
+        EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/softrender.txt"), wrote ? "1\n" : "");
         EXPECT_EQ(fake.putenvs, std::vector<std::string>(native.begin(), native.end() - (c.web ? 1 : 0)));
-        // The splash closes after the 600 and 400 ms pauses, before the last wait.
+        const plat_start_options& o = fake.started[0].options;
+        EXPECT_TRUE(o.no_window);
+        EXPECT_EQ(o.inherit_handles && o.output, c.fails != "create_output");
+        EXPECT_EQ(read_file(home + "/game.1.log"), "previous run");
+        EXPECT_EQ(file_exists(home + "/game.log"), c.fails != "create_output");
+        // The bar is full before the game starts; the splash closes after the
+        // 600 and 400 ms pauses, before the last wait.
+        EXPECT_EQ(fake.splash_lines.back() + " " + std::to_string(g_splash.percent), "READY - STARTING THE GAME 100");
         EXPECT_EQ(fake.sleeps, (std::vector<uint32_t>{600, 400, 6000}));
         EXPECT_EQ(fake.thread_waits, std::vector<uint32_t>{3000});
         EXPECT_EQ(fake.sleeps_before_thread_wait, std::vector<size_t>{2});

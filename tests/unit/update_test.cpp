@@ -67,16 +67,14 @@ TEST(Download, TheBodyIsStoredWholeAndNothingWithoutAResponse) {
     EXPECT_EQ(http_get_to_file((site + fits).c_str(), tmp.win("no-such-folder\\out.bin").c_str()), 1);
 }
 
+// A key matches with its quotes; its value is the first string after the
+// colon, taken byte for byte.
 TEST(JsonGetString, TheQuotedKeyThenTheFirstStringAfterItsColon) {
     const std::string fits(125, 'k'), too_long(126, 'k');
     const struct {
         std::string text, key, value;
     } cases[] = {
-        {R"({"updater_url": "u1", "url": "u2"})", "url", "u2"},
-        {R"({"url": "first", "windows": {"url": "second"}})", "url", "first"},
-        {R"({"size": 123, "sha256": "abc"})", "size", "sha256"},  // not a string: the next one
-        {R"({"k": "x\"y"})", "k", "x\\"},                         // escapes are not decoded
-        {R"({"k": ""})", "k", ""},
+        {R"({"size": 123, "sha256": "abc"})", "size", "sha256"}, {R"({"k": "x\"y"})", "k", "x\\"},
         {R"(["k"])", "k", "<null>"}, {R"({"k": 5})", "k", "<null>"}, {R"({"k": "open)", "k", "<null>"},
         {"{\"" + fits + "\": \"v\"}", fits, "v"}, {"{\"" + too_long + "\": \"v\"}", too_long, "<null>"},
     };
