@@ -156,7 +156,7 @@ int vcdiff(const char* source_path, const char* patch_path, const char* out_path
         return fail("cannot read", patch_path);
     }
     size_t size = 0;
-    uint8_t* out = vcdiff_apply(patch.data, patch.size, source.data, source.size, &size, nullptr);
+    uint8_t* out = vcdiff_apply(patch.data, patch.size, source.data, source.size, &size);
     unmap_file(&source);
     unmap_file(&patch);
     if (!out) return fail("cannot apply", patch_path);

@@ -73,7 +73,6 @@ struct Decoder {
     uint8_t* out;
     size_t capacity;
     size_t produced;
-    vcdiff_stats stats;
 
     // The current window. The segment is a stretch of the source or, for
     // VCD_TARGET, of the output, kept as a position because the output may
@@ -148,7 +147,6 @@ bool reserve_window(Decoder* d, uint64_t target_length) {
     if (!grown) return false;
     d->out = grown;
     d->capacity = capacity;
-    ++d->stats.growths;
     return true;
 }
 
@@ -340,12 +338,9 @@ bool decode(Decoder* d) {
     d->capacity = d->source_length + patch_length + kOutputSlack;
     d->out = static_cast<uint8_t*>(std::malloc(d->capacity));
     if (!d->out) return false;
-    d->stats.initial_capacity = d->capacity;
 
-    while (d->patch.position != patch_length) {
+    while (d->patch.position != patch_length)
         if (!decode_window(d)) return false;
-        ++d->stats.windows;
-    }
     return true;
 }
 
@@ -364,17 +359,14 @@ uint64_t vcdiff_read_varint(vcdiff_cursor* cursor) {
 }
 
 uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length,
-                      size_t* out_length, vcdiff_stats* stats) {
+                      size_t* out_length) {
     Decoder d{};
     build_code_table(d.table);
     d.patch = {patch, kHeaderLengthOffset, patch_length, false};
     d.source = source;
     d.source_length = source_length;
 
-    bool ok = decode(&d);
-    d.stats.final_capacity = d.capacity;
-    if (stats) *stats = d.stats;
-    if (!ok) {
+    if (!decode(&d)) {
         std::free(d.out);
         return nullptr;
     }
@@ -383,5 +375,5 @@ uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* 
 }
 
 uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length) {
-    return vcdiff_apply(rom_patch, rom_patch_length, source, source_length, out_length, nullptr);
+    return vcdiff_apply(rom_patch, rom_patch_length, source, source_length, out_length);
 }
