@@ -37,7 +37,7 @@
 //   way the reference does. The slow cases are handled once, at the edge.
 // - In the main loop, matches are copied in whole 8-byte words, the first
 //   four whatever the length, so most take no branch on their length; the
-//   words may run up to 31 bytes past the match. Those bytes are not promised
+//   words may run up to 29 bytes past the match. Those bytes are not promised
 //   to the caller: the symbols after the match write over them, and whatever
 //   is left past the last symbol is unspecified (codecs/inflate.h).
 // - On processors with BMI1 and BMI2 the block loop runs as a copy compiled
