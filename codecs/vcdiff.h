@@ -10,8 +10,7 @@
 // expected file is for the caller to decide (by its digest).
 //
 // COPY moves whole blocks where what it reads and what it writes do not
-// overlap; the result is byte for byte that of copying one byte at a time (the
-// simple decoder it is checked against is kept in tests/reference).
+// overlap; the result is byte for byte that of copying one byte at a time.
 #pragma once
 
 #include <cstddef>
