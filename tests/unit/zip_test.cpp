@@ -69,11 +69,11 @@ int walk(const std::string& archive, std::vector<std::string>* dirs = nullptr, F
     return result;
 }
 
-class ZipWriters : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+class ZipWriters : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
 
 // Written to a pipe, zip cannot seek back: it puts sizes in data descriptors,
 // as bsdtar always does.
-const std::pair<const char*, const char*> kWriters[] = {
+const std::pair<std::string, std::string> kWriters[] = {
     {"InfoZipStored", "zip -q -r -0 {out} ."},
     {"InfoZipDeflated", "zip -q -r -9 {out} ."},
     {"InfoZipStreamed", "zip -q -r - . | cat > {out}"},
@@ -106,7 +106,7 @@ TEST_P(ZipWriters, ArchivesExtractToTheTreeTheyWereMadeFrom) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ZipPeers, ZipWriters, ::testing::ValuesIn(kWriters),
-                         [](const auto& info) { return std::string(info.param.first); });
+                         [](const auto& info) { return info.param.first; });
 
 // Good entries of every kind are written where their names say; each bad one
 // is skipped, and the parents made for it stay. Nothing lands outside.
