@@ -237,8 +237,6 @@ def sha256_tools(info, scratch):
         Tool("sha256sum", ["sha256sum", corpus], True, check=ok),
         Tool("pelko sha256, portable path", [CODEC, "--portable", "sha256", corpus], False, check=ok,
              note="  (no SHA extensions)"),
-        Tool("pelko sha256, reference", [CODEC, "sha256-ref", corpus], False, check=ok,
-             note="  (first version: whole file in memory)"),
     ]
 
 
@@ -273,7 +271,7 @@ def zip_tools(info, scratch):
 
 def vcdiff_tools(info, scratch):
     rom = INPUTS / "rom.nds"
-    out = {name: scratch / f"vcdiff-{name}.nds" for name in ("ours", "xdelta3", "ref")}
+    out = {name: scratch / f"vcdiff-{name}.nds" for name in ("ours", "xdelta3")}
 
     def patched(path):
         return lambda _: Path(path).exists() and file_digest(path) == PATCHED_DIGEST
@@ -283,8 +281,6 @@ def vcdiff_tools(info, scratch):
              check=patched(out["ours"])),
         Tool("xdelta3 -d", ["xdelta3", "-d", "-f", "-s", rom, PATCH, out["xdelta3"]], True,
              prepare=remove(out["xdelta3"]), check=patched(out["xdelta3"])),
-        Tool("pelko vcdiff, reference", [CODEC, "vcdiff-ref", rom, PATCH, out["ref"]], False,
-             prepare=remove(out["ref"]), check=patched(out["ref"]), note="  (first version: COPY byte by byte)"),
     ]
 
 

@@ -4,12 +4,10 @@
 //
 //   pelko_codec cpu                           the SHA-256 path this processor gets
 //   pelko_codec [--portable] sha256 FILE      prints "<digest>  FILE"
-//   pelko_codec sha256-ref FILE               the reference digest (whole file in memory)
 //   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw, CRC-32 and size
 //   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes
 //   pelko_codec unzip ZIP DIR                 zip_extract_all into DIR (which must exist)
 //   pelko_codec vcdiff SOURCE PATCH OUT       vcdiff_apply
-//   pelko_codec vcdiff-ref SOURCE PATCH OUT   the reference decoder
 //   pelko_codec install-path BUNDLE DIGEST DIR ROM
 //       what the launcher does with a release it has downloaded and the player's
 //       dump: checks the bundle's digest, unpacks it into DIR and prepares
@@ -39,8 +37,6 @@
 #include "codecs/zip.h"
 #include "core/rom.h"
 #include "core/run.h"
-#include "tests/reference/sha256_ref.h"
-#include "tests/reference/vcdiff_ref.h"
 
 namespace {
 
@@ -86,10 +82,9 @@ bool write_file(const char* path, const uint8_t* data, size_t size) {
     return std::fclose(file) == 0 && written == size;
 }
 
-int sha256(const char* path, bool reference) {
+int sha256(const char* path) {
     char digest[kDigestTextSize];
-    int result = reference ? sha256_ref_file_hex(path, digest) : sha256_file_hex(path, digest);
-    if (result != 0) return fail("cannot hash", path);
+    if (sha256_file_hex(path, digest) != 0) return fail("cannot hash", path);
     std::printf("%s  %s\n", digest, path);
     return 0;
 }
@@ -153,7 +148,7 @@ int unzip(const char* archive, const char* dir) {
     return 0;
 }
 
-int vcdiff(const char* source_path, const char* patch_path, const char* out_path, bool reference) {
+int vcdiff(const char* source_path, const char* patch_path, const char* out_path) {
     mapped_file source, patch;
     if (!map_file(source_path, &source)) return fail("cannot read", source_path);
     if (!map_file(patch_path, &patch)) {
@@ -161,8 +156,7 @@ int vcdiff(const char* source_path, const char* patch_path, const char* out_path
         return fail("cannot read", patch_path);
     }
     size_t size = 0;
-    uint8_t* out = reference ? vcdiff_ref_apply(patch.data, patch.size, source.data, source.size, &size, nullptr)
-                             : vcdiff_apply(patch.data, patch.size, source.data, source.size, &size, nullptr);
+    uint8_t* out = vcdiff_apply(patch.data, patch.size, source.data, source.size, &size);
     unmap_file(&source);
     unmap_file(&patch);
     if (!out) return fail("cannot apply", patch_path);
@@ -197,9 +191,9 @@ int install_path(const char* bundle, const char* expected_digest, const char* di
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: pelko_codec cpu | [--portable] sha256 FILE | sha256-ref FILE | gunzip FILE.gz OUT |\n"
+                 "usage: pelko_codec cpu | [--portable] sha256 FILE | gunzip FILE.gz OUT |\n"
                  "       inflate RAW SIZE OUT | unzip ZIP DIR | vcdiff SOURCE PATCH OUT |\n"
-                 "       vcdiff-ref SOURCE PATCH OUT | install-path BUNDLE DIGEST DIR ROM\n");
+                 "       install-path BUNDLE DIGEST DIR ROM\n");
     return 2;
 }
 
@@ -220,13 +214,11 @@ int main(int argc, char** argv) {
         std::printf("sha256: %s\n", sha256_implementation());
         return 0;
     }
-    if (std::strcmp(command, "sha256") == 0 && count == 1) return sha256(arg[0], false);
-    if (std::strcmp(command, "sha256-ref") == 0 && count == 1) return sha256(arg[0], true);
+    if (std::strcmp(command, "sha256") == 0 && count == 1) return sha256(arg[0]);
     if (std::strcmp(command, "gunzip") == 0 && count == 2) return gunzip(arg[0], arg[1]);
     if (std::strcmp(command, "inflate") == 0 && count == 3) return inflate(arg[0], arg[1], arg[2]);
     if (std::strcmp(command, "unzip") == 0 && count == 2) return unzip(arg[0], arg[1]);
-    if (std::strcmp(command, "vcdiff") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2], false);
-    if (std::strcmp(command, "vcdiff-ref") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2], true);
+    if (std::strcmp(command, "vcdiff") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2]);
     if (std::strcmp(command, "install-path") == 0 && count == 4) return install_path(arg[0], arg[1], arg[2], arg[3]);
     return usage();
 }

@@ -6,18 +6,17 @@
 // there is no window, no streaming and no heap use. Its decode tables live in
 // its own stack frame (about 20 KB).
 //
-// What it must do: exactly what the simple bit-at-a-time decoder it replaced
-// does (that decoder is kept with the tests as the reference): the same result
-// for every input, the same bytes up to the count it returns, and after a
-// failure the same bytes that the reference had written when it failed. That
-// includes the reference's leniency, which stricter decoders do not share:
-// incomplete and over-subscribed codes decode whatever their canonical walk
-// assigns, NLEN is not compared, a code-length run past the end of the
-// lengths is cut, and input after the final block is ignored. It also fails
-// exactly where the reference fails: on the first bit it would need past the
-// end of the input, and on any write that would pass the output capacity.
-// It never writes at or past the capacity, and never reads a byte of output
-// that it has not written itself.
+// What it must do: decode each stream as RFC 1951 reads it, one bit at a
+// time, and fail where that reading fails: on the first bit it would need
+// past the end of the input, and on any write that would pass the output
+// capacity. It is more lenient than stricter decoders such as zlib, on
+// purpose: incomplete and over-subscribed codes decode whatever their
+// canonical walk assigns, NLEN is not compared, a code-length run past the end
+// of the lengths is cut, and input after the final block is ignored. It never
+// writes at or past the capacity, and never reads a byte of output that it has
+// not written itself. The tests hold it to zlib wherever zlib decodes a
+// stream, and to streams written by hand, with their own bytes, where only
+// this decoder does.
 //
 // How it is fast:
 // - Each Huffman code is decoded with one lookup (two for rare long codes) in
@@ -33,11 +32,11 @@
 // - The main loop runs while at least 16 input bytes and kFastOutput bytes of
 //   output room are left. There no bit it reads can lie past the input and no
 //   symbol can overflow the output, so it checks neither. Near either end a
-//   careful loop takes over, one symbol at a time, checking each field the
-//   way the reference does. The slow cases are handled once, at the edge.
+//   careful loop takes over, one symbol at a time, checking each field as it
+//   is read. The slow cases are handled once, at the edge.
 // - In the main loop, matches are copied in whole 8-byte words, the first
 //   four whatever the length, so most take no branch on their length; the
-//   words may run up to 31 bytes past the match. Those bytes are not promised
+//   words may run up to 29 bytes past the match. Those bytes are not promised
 //   to the caller: the symbols after the match write over them, and whatever
 //   is left past the last symbol is unspecified (codecs/inflate.h).
 // - On processors with BMI1 and BMI2 the block loop runs as a copy compiled
@@ -88,7 +87,7 @@ constexpr int kMaxCodeBits = 15;
 //                 level's index bits; bits 16..27 where it starts
 //   0             no symbol: the bits lead to no code within 15 bits, or to
 //                 a symbol with no meaning (literal/length 286 and 287).
-//                 Meeting one fails the stream, as the reference fails there.
+//                 Meeting one fails the stream.
 // Code-length slots are literal slots with the symbol for the byte and no
 // next index: the codes of a block header are decoded one at a time.
 constexpr uint32_t kEndOfBlock = 1u << 28;
@@ -232,11 +231,11 @@ inline uint32_t reverse_bits(uint32_t value, uint32_t count) {
 // bits reversed; a code shorter than the index fills every slot whose low bits
 // it matches.
 //
-// The reference decodes canonically, one bit at a time: at each length, the
-// codes of that length are the numbers first .. first + count - 1, each
-// standing for the next symbol of that length in increasing symbol order, and
-// anything above is a longer code (first doubles as the length grows). The
-// table holds exactly that mapping, so both decode alike for every code set:
+// Read canonically, one bit at a time, the codes of each length are the
+// numbers first .. first + count - 1, each standing for the next symbol of
+// that length in increasing symbol order, and anything above is a longer code
+// (first doubles as the length grows). The table holds exactly that mapping,
+// for every code set:
 // - an over-subscribed set runs out of room at some length: its codes there
 //   stop at 2^length - 1, the rest of its symbols are never reached, and no
 //   longer code exists;
@@ -380,8 +379,8 @@ inline void consume(bit_reader* r, uint32_t n) {
 }
 
 // Takes n bits (up to 16), the first one least significant. False when the
-// input ends first: the reference fails on the first bit it needs past the
-// end of the input.
+// input ends first: a stream fails on the first bit it needs past the end of
+// the input.
 inline bool take_bits(bit_reader* r, uint32_t n, uint32_t* value) {
     if (r->count < n) {
         refill(r);

@@ -3,9 +3,8 @@
 //
 // Two block functions do the work: the processor's SHA instructions where it
 // has them (sha256_x86.cpp), and otherwise a portable one, unrolled, with the
-// message schedule kept in sixteen words. Both give the digest of the simple
-// version kept in tests/reference for every input; sha256_compress below is
-// that simple compression, as the standard writes it.
+// message schedule kept in sixteen words. Both give the same digest for every
+// input.
 //
 // Format notes:
 // - The message is processed in 64-byte blocks, each read as sixteen
@@ -86,42 +85,11 @@ block_function choose_block_function() {
 
 }  // namespace
 
-void sha256_compress(uint32_t state[8], const uint8_t block[64]) {
-    // Message schedule (FIPS 180-4, 6.2.2 step 1).
-    uint32_t w[64];
-    for (int t = 0; t < 16; ++t) w[t] = load_be32(block + 4 * t);
-    for (int t = 16; t < 64; ++t) {
-        uint32_t sigma0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-        uint32_t sigma1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-        w[t] = sigma1 + w[t - 7] + sigma0 + w[t - 16];
-    }
-
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; ++t) {
-        uint32_t big_sigma1 = rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25);
-        uint32_t choose = (e & f) ^ (~e & g);
-        uint32_t t1 = h + big_sigma1 + choose + kSha256RoundConstants[t] + w[t];
-        uint32_t big_sigma0 = rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22);
-        uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
-        uint32_t t2 = big_sigma0 + majority;
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
-    }
-    add_working_variables(state, a, b, c, d, e, f, g, h);
-}
-
-// The same rounds, unrolled so the working variables never move: each round
-// renames them instead (the round that would shift a..h into b..a takes its
-// arguments one place along), and every round constant and schedule index is
-// a constant. Only sixteen schedule words are live at once; word t replaces
-// word t - 16 in place.
+// The rounds of FIPS 180-4, 6.2.2, unrolled so the working variables never
+// move: each round renames them instead (the round that would shift a..h into
+// b..a takes its arguments one place along), and every round constant and
+// schedule index is a constant. Only sixteen schedule words are live at once;
+// word t replaces word t - 16 in place.
 void sha256_blocks_portable(uint32_t state[8], const uint8_t* data, size_t count) {
 #define PELKO_SHA256_ROUND(a, b, c, d, e, f, g, h, t)                                     \
     do {                                                                                 \

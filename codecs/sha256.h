@@ -16,10 +16,6 @@ constexpr int kDigestTextSize = 65;
 int sha256_file_hex(const char* path, char out[kDigestTextSize]);
 constexpr size_t kSha256ReadChunk = 128 * 1024;
 
-// One compression of a 64-byte block into the eight-word chaining state, as
-// the standard writes it: no unrolling, no processor-specific instructions.
-void sha256_compress(uint32_t state[8], const uint8_t block[64]);
-
 // Hashing a message that arrives in pieces of any size.
 struct sha256_stream {
     uint32_t state[8];

@@ -40,17 +40,17 @@ constexpr size_t kOutputSlack = 4096;
 // window that writes past its room fails there.
 constexpr size_t kWindowSlack = 8;
 
-enum InstructionType : uint8_t { kNoop = 0, kAdd = 1, kRun = 2, kCopy = 3 };
+enum instruction_type : uint8_t { kNoop = 0, kAdd = 1, kRun = 2, kCopy = 3 };
 
-struct Half {
+struct instruction_half {
     uint8_t type;
     uint8_t size;  // 0: the size follows in the instructions section
     uint8_t mode;  // COPY only
 };
 
-struct CodeEntry {
-    Half first;
-    Half second;
+struct code_entry {
+    instruction_half first;
+    instruction_half second;
 };
 
 // Address caches (section 5.1) with their default sizes.
@@ -63,8 +63,8 @@ constexpr uint8_t kFirstNearMode = 2;
 constexpr uint8_t kFirstSameMode = kFirstNearMode + kNearSize;  // 6
 constexpr uint8_t kModeCount = kFirstSameMode + kSameSize;      // 9
 
-struct Decoder {
-    CodeEntry table[256];
+struct decoder {
+    code_entry table[256];
 
     vcdiff_cursor patch;
     const uint8_t* source;
@@ -73,7 +73,6 @@ struct Decoder {
     uint8_t* out;
     size_t capacity;
     size_t produced;
-    vcdiff_stats stats;
 
     // The current window. The segment is a stretch of the source or, for
     // VCD_TARGET, of the output, kept as a position because the output may
@@ -96,7 +95,7 @@ struct Decoder {
 // The default code table (section 5.6), built from the RFC's rules. Within
 // each range the entries step through the COPY mode first, then the ADD size,
 // then the COPY size, in that nesting.
-void build_code_table(CodeEntry* table) {
+void build_code_table(code_entry* table) {
     std::memset(table, 0, 256 * sizeof *table);
     int i = 0;
     table[i++].first = {kRun, 0, 0};
@@ -138,7 +137,7 @@ bool segment_fits(uint64_t size, uint64_t position, size_t limit) {
 // Makes room for a window of target_length bytes plus kWindowSlack. When the
 // buffer must grow it doubles what the output will then hold, so that a patch
 // of many windows reallocates only a few times.
-bool reserve_window(Decoder* d, uint64_t target_length) {
+bool reserve_window(decoder* d, uint64_t target_length) {
     if (target_length > SIZE_MAX - kWindowSlack - d->produced) return false;
     size_t total = d->produced + static_cast<size_t>(target_length);
     if (d->capacity >= total + kWindowSlack) return true;
@@ -148,14 +147,13 @@ bool reserve_window(Decoder* d, uint64_t target_length) {
     if (!grown) return false;
     d->out = grown;
     d->capacity = capacity;
-    ++d->stats.growths;
     return true;
 }
 
 // COPY addresses (section 5.3). Instruction sizes and addresses are 32-bit
 // quantities in this dialect: values read as integers are cut to 32 bits.
 // The "same" modes are followed by one raw byte, not an integer.
-uint32_t decode_address(Decoder* d, uint8_t mode) {
+uint32_t decode_address(decoder* d, uint8_t mode) {
     uint32_t address;
     if (mode == kModeSelf) {
         address = static_cast<uint32_t>(vcdiff_read_varint(&d->addresses));
@@ -194,7 +192,7 @@ void repeat_copy(uint8_t* to, size_t distance, size_t n) {
     }
 }
 
-bool add(Decoder* d, uint32_t size) {
+bool add(decoder* d, uint32_t size) {
     if (size > d->data_length - d->data_position) return false;
     if (size > d->capacity - d->produced) return false;
     std::memcpy(d->out + d->produced, d->data + d->data_position, size);
@@ -203,7 +201,7 @@ bool add(Decoder* d, uint32_t size) {
     return true;
 }
 
-bool run(Decoder* d, uint32_t size) {
+bool run(decoder* d, uint32_t size) {
     if (d->data_position >= d->data_length) return false;
     uint8_t byte = d->data[d->data_position++];
     if (size > d->capacity - d->produced) return false;
@@ -219,7 +217,7 @@ bool run(Decoder* d, uint32_t size) {
 // exist where the copy starts; when it starts less than size bytes back, the
 // copy reads bytes it is itself producing and repeats the stretch between its
 // start and the current position, as a byte-by-byte copy would.
-bool copy(Decoder* d, uint8_t mode, uint32_t size) {
+bool copy(decoder* d, uint8_t mode, uint32_t size) {
     uint32_t address = decode_address(d, mode);
     if (d->addresses.error) return false;
     if (size > d->capacity - d->produced) return false;
@@ -243,7 +241,7 @@ bool copy(Decoder* d, uint8_t mode, uint32_t size) {
     return true;
 }
 
-bool execute(Decoder* d, const Half& half) {
+bool execute(decoder* d, const instruction_half& half) {
     if (half.type == kNoop) return true;
     uint32_t size = half.size;
     if (size == 0) {
@@ -256,7 +254,7 @@ bool execute(Decoder* d, const Half& half) {
 }
 
 // One window (section 4.2 and 4.3): its header, then its instructions.
-bool decode_window(Decoder* d) {
+bool decode_window(decoder* d) {
     vcdiff_cursor* p = &d->patch;
     uint8_t indicator = read_byte(p);
 
@@ -318,7 +316,7 @@ bool decode_window(Decoder* d) {
     // The window is not held to its declared target length, and bytes left
     // over in the data and addresses sections are ignored.
     while (d->instructions.position < d->instructions.length) {
-        const CodeEntry& entry = d->table[read_byte(&d->instructions)];
+        const code_entry& entry = d->table[read_byte(&d->instructions)];
         if (!execute(d, entry.first)) return false;
         if (!execute(d, entry.second)) return false;
     }
@@ -327,7 +325,7 @@ bool decode_window(Decoder* d) {
 
 // The file header (section 4.1), the output buffer, then every window up to
 // the end of the patch.
-bool decode(Decoder* d) {
+bool decode(decoder* d) {
     // The application header is a note left by the encoder; it is skipped.
     skip(&d->patch, vcdiff_read_varint(&d->patch));
     if (d->patch.error) return false;
@@ -340,12 +338,9 @@ bool decode(Decoder* d) {
     d->capacity = d->source_length + patch_length + kOutputSlack;
     d->out = static_cast<uint8_t*>(std::malloc(d->capacity));
     if (!d->out) return false;
-    d->stats.initial_capacity = d->capacity;
 
-    while (d->patch.position != patch_length) {
+    while (d->patch.position != patch_length)
         if (!decode_window(d)) return false;
-        ++d->stats.windows;
-    }
     return true;
 }
 
@@ -364,17 +359,14 @@ uint64_t vcdiff_read_varint(vcdiff_cursor* cursor) {
 }
 
 uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length,
-                      size_t* out_length, vcdiff_stats* stats) {
-    Decoder d{};
+                      size_t* out_length) {
+    decoder d{};
     build_code_table(d.table);
     d.patch = {patch, kHeaderLengthOffset, patch_length, false};
     d.source = source;
     d.source_length = source_length;
 
-    bool ok = decode(&d);
-    d.stats.final_capacity = d.capacity;
-    if (stats) *stats = d.stats;
-    if (!ok) {
+    if (!decode(&d)) {
         std::free(d.out);
         return nullptr;
     }
@@ -383,5 +375,5 @@ uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* 
 }
 
 uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length) {
-    return vcdiff_apply(rom_patch, rom_patch_length, source, source_length, out_length, nullptr);
+    return vcdiff_apply(rom_patch, rom_patch_length, source, source_length, out_length);
 }

@@ -10,8 +10,7 @@
 // expected file is for the caller to decide (by its digest).
 //
 // COPY moves whole blocks where what it reads and what it writes do not
-// overlap; the result is byte for byte that of copying one byte at a time (the
-// simple decoder it is checked against is kept in tests/reference).
+// overlap; the result is byte for byte that of copying one byte at a time.
 #pragma once
 
 #include <cstddef>
@@ -33,22 +32,13 @@ struct vcdiff_cursor {
 // is longer.
 uint64_t vcdiff_read_varint(vcdiff_cursor* cursor);
 
-// What one call did: how far it got and what it did with its output buffer.
-struct vcdiff_stats {
-    uint32_t windows;  // windows decoded completely
-    uint32_t growths;  // times the output buffer was enlarged
-    size_t initial_capacity;
-    size_t final_capacity;
-};
-
 // Applies a patch to a source. Returns a new heap block (release it with
 // free) holding the target, and stores its length through out_length; on any
 // failure returns null and leaves *out_length as it was. The output starts
 // with room for source_length + patch_length + 4,096 bytes and grows only when
-// a window could not fit. stats may be null; when given, it is filled in on
-// success and on failure alike. Nothing outside the two buffers is read.
+// a window could not fit. Nothing outside the two buffers is read.
 uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length,
-                      size_t* out_length, vcdiff_stats* stats);
+                      size_t* out_length);
 
 // vcdiff_apply with the patch embedded in the launcher.
 uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length);

@@ -8,8 +8,8 @@ packages=(
   cmake ninja-build g++ mingw-w64 libgtest-dev libgmock-dev
   # fuzzing
   clang libclang-rt-14-dev
-  # peers the codec tests compare against
-  zlib1g-dev libdeflate-tools 7zip libarchive-tools zip unzip xdelta3 pigz python3
+  # oracles and peers the codec tests compare against
+  zlib1g-dev libssl-dev libdeflate-tools 7zip libarchive-tools zip unzip xdelta3 pigz python3
   # the benchmark's SHA-256 peer (sha256sum comes with coreutils)
   openssl
   # the real executable under Wine, on a virtual display
