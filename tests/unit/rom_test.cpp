@@ -1,4 +1,5 @@
-// The ROM step: keeping, asking for, patching and checking patched.nds.
+// The ROM step of install-only runs: keeping, asking for, patching and
+// checking patched.nds.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,8 +9,6 @@
 #include <vector>
 
 #include "build_config.h"
-#include "core/rom.h"
-#include "core/run.h"
 #include "splash/splash_state.h"
 #include "support.h"
 #include "tools/rom_standin/rom_standin.h"
@@ -23,56 +22,36 @@ std::string with(std::string text, size_t at, char byte) {
 
 class Rom : public LauncherTest {
 protected:
-    std::string patched = tmp.at("game/patched.nds");
+    std::string patched = home + "/app.1/kestrel-core/patched.nds";
     void SetUp() override {
         LauncherTest::SetUp();
-        make_dirs(tmp.at("game"));
-        show_splash();
-    }
-    int acquire(const std::string& room = "") {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        int result = acquire_rom(tmp.win("game\\patched.nds").c_str(), room.c_str());
-        err = testing::internal::GetCapturedStderr();
-        log = testing::internal::GetCapturedStdout();
-        return result;
+        install("1");
+        fake.env["VELA_INSTALL_ONLY"] = "";
     }
 };
 
-// A usable DS ROM has 512 bytes or more and the logo checksum 56 CF at 0x15C;
-// anything else is logged and asked for again.
-TEST_F(Rom, AUsablePatchedRomIsKeptAndAnyOtherAskedForAgain) {
+// A usable DS ROM has 512 bytes or more and the logo checksum 56 CF at 0x15C.
+// Any other is logged, and the player is asked for a dump: with no VELA_ROM,
+// in the dialog, whose cancel ends the run.
+TEST_F(Rom, AUsablePatchedRomIsKeptAndForAnyOtherTheDialogAsks) {
     const std::pair<std::string, bool> cases[] = {
         {usable_rom(512), true}, {usable_rom(511), false}, {with(usable_rom(), 0x15C, '\x57'), false},
         {with(usable_rom(), 0x15D, '\xCE'), false}};
     for (const auto& [rom, usable] : cases) {
         write_file(patched, rom);
-        fake.dialogs.clear();
-        EXPECT_EQ(acquire(), usable ? kRunGoesOn : 1);
-        EXPECT_EQ(log, usable ? "" : "  (patched.nds is present but not a usable DS rom -- asking for it again)\n");
-        EXPECT_EQ(fake.dialogs.size(), usable ? 0u : 1u);
+        fake.dialogs.clear(), fake.sleeps.clear(), fake.splash_lines.clear();
+        EXPECT_EQ(run(), usable ? 0 : 1);
+        EXPECT_EQ(logged("  (patched.nds is present but not a usable DS rom -- asking for it again)\n"), !usable);
+        ASSERT_EQ(fake.dialogs.size(), usable ? 0u : 1u);
+        if (usable) continue;
+        EXPECT_EQ(fake.dialogs[0].filter, std::string("Nintendo DS ROM (*.nds)\0*.nds\0All files\0*.*\0\0", 45));
+        EXPECT_EQ(fake.dialogs[0].title, "Select your Starlit Fair DS ROM (.nds)");
+        EXPECT_EQ(fake.dialogs[0].flags, 0x1808u);  // file and path must exist, the folder is not changed
+        EXPECT_EQ(fake.dialogs[0].size, 260u);
+        EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{9000});
+        EXPECT_EQ(std::vector<std::string>(fake.splash_lines.end() - 2, fake.splash_lines.end()),
+                  (std::vector<std::string>{"CHOOSE YOUR STARLIT FAIR DS ROM", "NO ROM CHOSEN     REOPEN AND PICK"}));
     }
-}
-
-TEST_F(Rom, AnInviteWithoutARomLeavesTheGameToTheHost) {
-    fake.env["VELA_ROM"] = tmp.win("never-read.nds");
-    EXPECT_EQ(acquire("AB12"), kRunGoesOn);
-    EXPECT_EQ(err, "[rom] joining room AB12 with no local ROM -> the app will fetch it from the host\n");
-    EXPECT_STREQ(g_splash.line, "JOINING     THE HOST WILL SEND YOU");
-    EXPECT_TRUE(fake.dialogs.empty());
-    EXPECT_FALSE(file_exists(patched));
-}
-
-TEST_F(Rom, WithoutVelaRomTheDialogAsksForADsRomAndItsCancelEndsTheRun) {
-    EXPECT_EQ(acquire(), 1);
-    ASSERT_EQ(fake.dialogs.size(), 1u);
-    EXPECT_EQ(fake.dialogs[0].filter, std::string("Nintendo DS ROM (*.nds)\0*.nds\0All files\0*.*\0\0", 45));
-    EXPECT_EQ(fake.dialogs[0].title, "Select your Starlit Fair DS ROM (.nds)");
-    EXPECT_EQ(fake.dialogs[0].flags, 0x1808u);  // file and path must exist, the folder is not changed
-    EXPECT_EQ(fake.dialogs[0].size, 260u);
-    EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{9000});
-    EXPECT_EQ(fake.splash_lines, (std::vector<std::string>{"CHOOSE YOUR STARLIT FAIR DS ROM",
-                                                           "NO ROM CHOSEN     REOPEN AND PICK"}));
 }
 
 TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
@@ -88,13 +67,13 @@ TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
         std::string line;
         std::function<void(FakePlatform&)> arrange = nullptr;
     } cases[] = {
-        {dump, kRunGoesOn, playable, {}, "PREPARING YOUR ROM"},
-        {playable, kRunGoesOn, playable, {}, "PREPARING YOUR ROM"},
+        {dump, 0, playable, {}, "PREPARING YOUR ROM"},
+        {playable, 0, playable, {}, "PREPARING YOUR ROM"},
         // Another DS game, or a dump of the right length that is not the supported one, is played unchanged.
-        {usable_rom(), kRunGoesOn, usable_rom(), {1500}, download_play},
-        {other, kRunGoesOn, other, {1500}, download_play},
+        {usable_rom(), 0, usable_rom(), {1500}, download_play},
+        {other, 0, other, {1500}, download_play},
         // An empty VELA_ROM means the dialog, and what it picks is used.
-        {usable_rom(), kRunGoesOn, usable_rom(), {1500}, download_play,
+        {usable_rom(), 0, usable_rom(), {1500}, download_play,
          [](FakePlatform& f) { f.env["VELA_ROM"] = "", f.dialog_answer = f.env["PICK"]; }},
         {"just some notes, not a game\n", 1, std::nullopt, {10000}, "THAT FILE DOESN T LOOK LIKE"},
         {std::nullopt, 1, std::nullopt, {10000}, disk},
@@ -122,7 +101,7 @@ TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
         fake.ops.fopen = real_fopen;
         fake.sleeps.clear(), fake.dialogs.clear(), fake.dialog_answer.clear();
         if (c.arrange) c.arrange(fake);
-        EXPECT_EQ(acquire(), c.result);
+        EXPECT_EQ(run(), c.result);
         EXPECT_EQ(fake.dialogs.size(), fake.dialog_answer.empty() ? 0u : 1u);
         EXPECT_EQ(fake.sleeps, c.sleeps);
         EXPECT_STREQ(g_splash.line, c.line.c_str());

@@ -141,6 +141,8 @@ TEST_F(Update, AFirstRunInstallsTheReleaseThenFindsItUpToDate) {
                    "  installed 1.0.\n"
                    "launch: \"" + game + "\\Pelko.exe\" \"" + game + "\\patched.nds\" \"" + game +
                    "\" 0 " PELKO_GAME_SERVER " 6100 --room=AB12\n");
+    EXPECT_EQ(err, "[rom] joining room AB12 with no local ROM -> the app will fetch it from the host\n");
+    EXPECT_FALSE(file_exists(home + "/app.1.0/kestrel-core/patched.nds"));
     EXPECT_EQ(read_file(home + "/current.txt"), game);
     EXPECT_EQ(read_file(home + "/version.txt"), "1.0\n");
     EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/version.txt"), "1.0\n");
