@@ -12,6 +12,9 @@ struct plat_ops {
     bool (*copy_file)(const char* from, const char* to, bool fail_if_exists);
     bool (*move_file)(const char* from, const char* to);
     bool (*move_file_replace)(const char* from, const char* to);
+    bool (*move_file_write_through)(const char* from, const char* to);
+    bool (*flush_to_disk)(FILE* file);
+    bool (*disk_free)(const char* directory, uint64_t* bytes);
     bool (*delete_file)(const char* path);
     bool (*remove_directory)(const char* path);
     uint32_t (*get_file_attributes)(const char* path);

@@ -49,6 +49,18 @@ bool plat_move_file(const char* from, const char* to);
 // directory).
 bool plat_move_file_replace(const char* from, const char* to);
 
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: as
+// plat_move_file_replace, and returns only once the move is on the disk.
+bool plat_move_file_write_through(const char* from, const char* to);
+
+// fflush, then _commit on the stream's descriptor: true once everything
+// written to the stream is on the disk.
+bool plat_flush_to_disk(FILE* file);
+
+// GetDiskFreeSpaceExA on a directory: the bytes this user may still write to
+// its volume. False when it cannot be asked.
+bool plat_disk_free(const char* directory, uint64_t* bytes);
+
 // DeleteFileA: removes a file; fails on a directory or a missing path.
 bool plat_delete_file(const char* path);
 

@@ -3,6 +3,7 @@
 // portable core.
 #include <windows.h>
 #include <direct.h>
+#include <io.h>
 #include <shlobj.h>
 #include <commdlg.h>
 
@@ -28,6 +29,19 @@ bool win_move_file(const char* from, const char* to) { return MoveFileA(from, to
 
 bool win_move_file_replace(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool win_move_file_write_through(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool win_flush_to_disk(FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
+bool win_disk_free(const char* directory, uint64_t* bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
 }
 
 bool win_delete_file(const char* path) { return DeleteFileA(path) != 0; }
@@ -217,6 +231,9 @@ const plat_ops kWin32Ops = {
     win_copy_file,
     win_move_file,
     win_move_file_replace,
+    win_move_file_write_through,
+    win_flush_to_disk,
+    win_disk_free,
     win_delete_file,
     win_remove_directory,
     win_get_file_attributes,
