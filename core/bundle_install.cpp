@@ -23,17 +23,6 @@ constexpr int kArchivePathSize = 1024;
 constexpr int kTempPathSize = 260;
 constexpr int kUserFilePathSize = 1400;
 
-// A record is its value, and for the two version records a line end.
-void write_record(const char* path, const char* value, bool line_end) {
-    FILE* f = plat_fopen(path, "w");
-    if (!f) return;
-    if (line_end)
-        file_printf(f, "%s\n", value);
-    else
-        file_printf(f, "%s", value);
-    std::fclose(f);
-}
-
 struct older_copy_search {
     const char* home;
     const char* name;
