@@ -45,7 +45,7 @@ bool write_file(void* context, const char* path, const uint8_t* data, uint64_t s
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Seen seen = {0};
-    zip_sink sink = {&seen, make_directory, write_file};
+    zip_sink sink = {&seen, make_directory, write_file, nullptr};
     int result = zip_extract_from_memory(data, size, kDest, &sink);
     if (result < -1) __builtin_trap();
     if (result >= 0 && result != seen.files) __builtin_trap();

@@ -62,7 +62,8 @@ int walk(const std::string& archive, std::vector<std::string>* dirs = nullptr, F
                      [](void* s, const char* path, const uint8_t* data, uint64_t size) {
                          static_cast<decltype(seen)*>(s)->second.push_back({path, std::string(data, data + size)});
                          return true;
-                     }};
+                     },
+                     nullptr};
     const int result = zip_extract_from_memory(exact.empty() ? nullptr : exact.data(), exact.size(), dest, &sink);
     if (dirs) *dirs = seen.first;
     if (files) *files = seen.second;
