@@ -71,6 +71,9 @@ struct FakePlatform {
     // port always written. Any other URL gets no response.
     std::map<std::string, std::string> site;
     std::vector<std::string> requests;
+    bool endless_bodies = false;  // every body goes on for ever; `delivered` counts its bytes
+    uint64_t delivered = 0;
+    uint64_t disk_free = UINT64_MAX;  // what every volume has left
     std::string user_agent;  // of the last request
 
     // Key path -> value name ("" unnamed) -> the bytes stored, NUL included.
@@ -87,8 +90,10 @@ struct FakePlatform {
     std::string dialog_answer;
 
     // Return true to make a call fail: op is "fopen " and the mode, "copy" or
-    // "move" (path is the source), "delete" or "create_output".
+    // "move" (path is the source), "delete", "mkdir" or "create_output".
     std::function<bool(const std::string& op, const std::string& path)> fail;
+    // Called after each of those calls was made, with the target of a copy or move.
+    std::function<void(const std::string& op, const std::string& path, const std::string& to)> after;
 
     plat_ops ops;
 };
