@@ -97,7 +97,6 @@ class RomDialog(PlayerTest):
         self.assertTrue(self.launch.running(), "the splash must close during the launcher's last wait")
         self.assertExit(self.launch.finish(timeout=60))
         self.assertEqual((self.game / "patched.nds").read_bytes(), USABLE_ROM)
-        self.assertEqual(self.player.game_report()["argv"][1], win_path(self.game / "patched.nds"))
 
     def test_a_closed_dialog_ends_the_run_with_its_error_in_the_native_picture_on_a_centred_window_deaf_to_close(
             self):
@@ -121,4 +120,3 @@ class RomDialog(PlayerTest):
         self.assertTrue(self.frames_seen(frames, 0.5), "the splash changed after a close request")
         self.assertExit(self.launch.finish(timeout=60), 1)
         self.assertGreaterEqual(time.monotonic() - closed, 9.0)
-        self.assertFalse((self.player.home / "game.log").exists())
