@@ -197,6 +197,9 @@ class Site:
             def log_request(self, *args):
                 record((self.path, self.headers["User-Agent"]))
 
+            def log_error(self, *args):  # error pages are expected
+                pass
+
         handler = functools.partial(Handler, directory=self.releases.parent)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.base = player.update_base = f"http://127.0.0.1:{self.server.server_address[1]}/releases"

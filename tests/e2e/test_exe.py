@@ -45,8 +45,8 @@ class WindowsBuild(unittest.TestCase):
         # blocks), not a whole number of SHA-256 blocks.
         rng = random.Random(8)
         data = b"".join(rng.choice([b"room code bundle patch " * rng.randrange(10, 300), rng.randbytes(3000),
-                                    bytes([rng.randrange(256)]) * rng.randrange(300, 3000)]) for _ in range(1500))
-        data = data[:2_400_055]
+                                    bytes([rng.randrange(256)]) * rng.randrange(300, 3000)])
+                        for _ in range(1500))[:2_400_055]
         (folder / "data").write_bytes(data)
         sha = "sha-extensions" if {"sha_ni", "ssse3", "sse4_1"} <= CPU_FLAGS else "portable"
         inflate = "bmi" if {"bmi1", "bmi2"} <= CPU_FLAGS else "portable"
