@@ -76,9 +76,7 @@ class Running(subprocess.Popen):
 
 
 class WineSession:
-    def __init__(self):
-        self.work = Path(tempfile.mkdtemp(prefix="pelko-e2e-"))
-        self.prefix, self.display = self.work / "prefix", None
+    """One Xvfb display and one Wine prefix, shared by the tests running side by side."""
 
     def env(self, display=True):
         # WinHTTP honours proxies even for 127.0.0.1; a crash must not wait on a debugger.
@@ -87,6 +85,8 @@ class WineSession:
                 "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d", **({"DISPLAY": self.display} if display else {})}
 
     def __enter__(self):
+        self.work = Path(tempfile.mkdtemp(prefix="pelko-e2e-"))
+        self.prefix, self.display = self.work / "prefix", None
         if not (BASE_PREFIX / ".pelko-ready").exists():  # about 15 s, once; a copy takes 1 s
             shutil.rmtree(BASE_PREFIX, ignore_errors=True)
             BASE_PREFIX.parent.mkdir(parents=True, exist_ok=True)
@@ -126,15 +126,15 @@ class WineSession:
 
 
 def x_client(*cmd):
-    """Runs an X client on the session's display; its standard output."""
     env = {**os.environ, "DISPLAY": SESSION.display}
     return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=30).stdout
 
 
 def helper(*args, **run):
     """The key=value lines of the test helper; repeated keys as lists."""
-    found = {}
-    for key, _, value in (l.partition("=") for l in SESSION.launch(HELPER_EXE, args, **run).finish().lines if "=" in l):
+    found, result = {}, SESSION.launch(HELPER_EXE, args, **run).finish()
+    assert result.lines, f"the test helper printed nothing, exit code {result.returncode}: {result.stderr}"
+    for key, _, value in (l.partition("=") for l in result.lines if "=" in l):
         found.setdefault(key, []).append(value)
     return {key: values if len(values) > 1 else values[0] for key, values in found.items()}
 

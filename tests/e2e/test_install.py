@@ -36,8 +36,7 @@ class Install(PlayerTest):
         # The game inherits the launcher's current folder (not its own), and game.log for both its streams.
         self.assertEqual((report["cwd"].lower(), report["std_handles"]), (win_path(p.root).lower(), "shared"))
 
-        # The player's files, binary ones too, follow the update; their dump is
-        # patched into the playable ROM; without a display for the splash the run goes on.
+        # The player's files (binary too) follow the update, a dump becomes the ROM, and no display is needed.
         files = {"keymap.txt": b"A=X\r\n", "savestate.vela": bytes(range(256)) * 4}
         subprocess.run([ROOT / "build" / "native" / "tools" / "rom_standin", "dump", p.root / "dump"], check=True,
                        timeout=60)

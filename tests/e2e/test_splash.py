@@ -70,8 +70,7 @@ class RomDialog(PlayerTest):
         self.addCleanup(self.launch.finish, timeout=0)
         dialog = poll(lambda: x_windows("Select your Starlit Fair DS ROM (.nds)", "--onlyvisible"), 30, 0.2)
         self.assertTrue(dialog, "the file dialog did not appear")
-        # The splash, shown by its own thread, can come up after the dialog
-        # and take the keyboard; once it is up, the dialog gets it back.
+        # The splash (its own thread) can come up after the dialog and take the keyboard: then take it back.
         self.window = poll(lambda: x_windows("Pelko", "--onlyvisible") and helper("window"), 10, 0.2)
         self.assertEqual((self.window or {}).get("found"), "1", "no splash window")
         self.assertTrue(focus_by_caption(dialog[0]), "the file dialog did not get the keyboard")
