@@ -17,85 +17,88 @@ game's start, is saved in build/demo/splash.png.
 """
 
 import hashlib
+import subprocess
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 import harness  # noqa: E402
-import splash_view  # noqa: E402
-from scenario import Player, Site, read_text, synthetic_dump, win_path  # noqa: E402
-
+from harness import Player, Site, helper, poll, win_path, x_client  # noqa: E402
 
 SPLASH_PNG = harness.ROOT / "build" / "demo" / "splash.png"
+ROM_STANDIN = harness.ROOT / "build" / "native" / "tools" / "rom_standin"
 
 
 def show(title, text=""):
     print(f"\n--- {title}")
     if text:
-        print(text.rstrip("\n"))
+        print(text.replace("\r\n", "\n").rstrip("\n"))
 
 
 def show_run(result):
-    show("launcher log (standard output)", "\n".join(l for l in result.lines if l))
-    errors = result.stderr.replace("\r\n", "\n").strip()
-    if errors:
-        show("launcher standard error", errors)
+    show("launcher log (standard output)", "\n".join(l for l in result.lines if l and not l.startswith("wine:")))
+    if result.stderr.strip():
+        show("launcher standard error", result.stderr.strip())
     show(f"launcher exit code {result.returncode} after {result.elapsed:.1f} s")
 
 
-def watch_splash(session, started):
+def watch_splash(started):
     """Screenshots of the splash's client area for as long as its window is up."""
-    area = splash_view.wait_for_client_area(session, started)
+    window = poll(lambda: x_client("xdotool", "search", "--name", "^Pelko$") and helper("window"), 10,
+                  alive=started.running)
+    if not window or window.get("found") != "1":
+        return []
+    x, y = window["client_origin"].split(",")
     shots = []
-    while area and started.running() and splash_view.x_windows(session):
-        shots.append(splash_view.screenshot(session, *area))
+    while started.running() and x_client("xdotool", "search", "--name", "^Pelko$"):
+        shots.append(x_client("import", "-silent", "-window", "root", "-crop", f"460x250+{x}+{y}", "+repage",
+                              "-depth", "8", "rgb:-"))
     return shots
 
 
 def save_splash(shots):
-    """Saves the last screenshot that shows the full bar (the native render
-    tells which), else the last complete one."""
+    """Saves the last complete screenshot: the window shows the full bar for
+    about a second before it goes."""
     if len(shots) < 2:
         return "no splash window was seen"
-    chosen = shots[-2]  # the very last one may have caught the window going
-    if splash_view.SPLASH_FRAME.exists():
-        ready = splash_view.native_frames("READY - STARTING THE GAME", 100)
-        chosen = next((s for s in reversed(shots) if splash_view.matching_head(s, ready) is not None), chosen)
-    splash_view.save_png(chosen, SPLASH_PNG)
+    SPLASH_PNG.parent.mkdir(parents=True, exist_ok=True)
+    subprocess.run(["convert", "-size", "460x250", "-depth", "8", "rgb:-", f"png:{SPLASH_PNG}"], input=shots[-2],
+                   capture_output=True, timeout=30, check=True)
     return f"{len(shots)} screenshots taken while it was up; one is in {SPLASH_PNG}"
 
 
 def main():
-    with harness.WineSession() as session:
-        player = Player(session, "demo")
+    with harness.WineSession() as harness.SESSION:
+        player = Player("demo")
         with Site(player) as site:
             site.publish("1.0")
             show(f"update site on {site.base}: manifest.json", (site.releases / "manifest.json").read_text())
 
-            player.rename_launcher("Pelko-Setup-DEMO1.exe")
+            player.launcher = player.launcher.rename(player.downloads / "Pelko-Setup-DEMO1.exe")
             print(f"\ndemo: 1. the player starts {player.launcher.name} from {player.downloads} (home is empty)...")
             started = player.start()
-            shots = watch_splash(session, started)
+            shots = watch_splash(started)
             joined = started.finish(timeout=60)
             show_run(joined)
             show("splash window", save_splash(shots))
-            show("what the game received (game.log)", read_text(player.home / "game.log"))
-            rc, registry = session.reg_query(r"HKCU\Software\Classes\pelko")
-            show("registered URL scheme", registry.replace("\r\n", "\n").strip())
+            show("what the game received (game.log)", (player.home / "game.log").read_text())
+            registry = subprocess.run(["wine", "reg", "query", r"HKCU\Software\Classes\pelko", "/s"],
+                                      env=harness.SESSION.env(False), capture_output=True, timeout=60).stdout
+            show("registered URL scheme", registry.decode("utf-8", "replace").strip())
 
-            dump = synthetic_dump(player.root / "my-cartridge.nds")
+            dump = player.root / "my-cartridge.nds"
+            subprocess.run([str(ROM_STANDIN), "dump", str(dump)], check=True, timeout=120)
             print(f"\ndemo: 2. the player starts the installed launcher to host, with VELA_ROM={win_path(dump)}...")
-            hosted = session.run(player.home / "Pelko-Setup.exe", env=player.env(VELA_ROM=win_path(dump)),
-                                 cwd=player.root, timeout=120)
+            hosted = player.run(exe=player.home / "Pelko-Setup.exe", env={"VELA_ROM": win_path(dump)}, timeout=120)
             show_run(hosted)
 
-        rom = player.game_dir("1.0") / "patched.nds"
+        rom = player.home / "app.1.0" / "kestrel-core" / "patched.nds"
         digest = hashlib.sha256(rom.read_bytes()).hexdigest() if rom.exists() else "(none)"
         expected = (harness.ROOT / "assets" / "patched_rom.sha256").read_text().split()[0]
         show("patched.nds", f"{rom.stat().st_size if rom.exists() else 0} bytes, sha256 {digest}\n"
                             f"expected sha256 {expected}")
-        show("what the game received (game.log)", read_text(player.home / "game.log"))
+        show("what the game received (game.log)", (player.home / "game.log").read_text())
         show("home directory", "\n".join(sorted(str(p.relative_to(player.home)) for p in player.home.rglob("*"))))
         ok = joined.returncode == 0 and hosted.returncode == 0 and digest == expected
         print(f"\ndemo: {'both runs started the game' if ok else 'FAILED'}")

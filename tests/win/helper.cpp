@@ -1,29 +1,20 @@
-// A Windows program the end-to-end tests run under Wine to see what Wine's own
-// tools cannot show:
-//   pelko_test_helper run-file <file>     starts the command line written in
-//                                          <file> exactly as given (CreateProcessA,
-//                                          no application name), waits, prints
-//                                          "exit=<code>"
-//   pelko_test_helper regvalue <key> [<name>]
-//                                          prints "type=<t> length=<n> hex=<bytes>"
-//                                          for a value under HKEY_CURRENT_USER
-//   pelko_test_helper format-check         runs format_into on this C runtime and
-//                                          prints one line per case
-//   pelko_test_helper sha256 <file> [portable]
-//                                          hashes the file with sha256_file_hex and
-//                                          prints "path=<block function> digest=<text>";
-//                                          with "portable" the processor's features
-//                                          are hidden first
-//   pelko_test_helper inflate <stream> <size> [portable]
-//                                          decodes the raw deflate <stream> into a
-//                                          buffer of <size> bytes and prints
-//                                          "inflate=<path> crc32=<path> result=<count>
-//                                          crc=<CRC-32 of the buffer>"; with
-//                                          "portable" the processor's features are
-//                                          hidden first
+// A Windows program the end-to-end tests run under Wine beside the launcher,
+// to see what Wine's own tools cannot show. It prints key=value lines.
+//   run-file FILE            starts the command line in FILE as it is (CreateProcessA, no
+//                            application name), waits: exit=CODE
+//   regdump KEY              every value under HKEY_CURRENT_USER\KEY and its subkeys:
+//                            value=SUBKEY|NAME|TYPE|HEX OF THE STORED BYTES
+//   format-check             format_into on this C runtime, one line per case
+//   sha256 FILE [portable]   sha256_file_hex: path=BLOCK FUNCTION digest=TEXT
+//   inflate STREAM SIZE [portable]
+//                            a raw deflate STREAM into SIZE bytes: inflate=PATH crc32=PATH
+//                            result=COUNT crc=CRC-32 OF THE BUFFER
+//                            ("portable" hides the processor's features first)
+//   window                   the splash window (class PelkoUpdater) as another program sees it
+//   close                    asks the splash window to close, as the close box and Alt+F4 do
+//   resources EXE            EXE's icon group 1, manifest and version information, as loaded
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,21 +29,27 @@
 
 namespace {
 
+std::string read_file(const char* path) {
+    std::string bytes;
+    if (FILE* f = std::fopen(path, "rb")) {
+        char chunk[65536];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+void print_hex(const void* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) std::printf("%02x", static_cast<const unsigned char*>(data)[i]);
+    std::printf("\n");
+}
+
 int run_file(const char* path) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return 2;
-    std::string line;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) line.append(buffer, n);
-    std::fclose(f);
+    std::string line = read_file(path);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        std::printf("start failed %lu\n", GetLastError());
-        return 3;
-    }
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 3;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -62,25 +59,22 @@ int run_file(const char* path) {
     return 0;
 }
 
-int reg_value(const char* key_path, const char* name) {
+void reg_dump(HKEY parent, const char* path, const std::string& shown) {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        std::printf("no key\n");
-        return 1;
-    }
-    DWORD type = 0, length = 0;
+    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    char name[256];
     unsigned char data[2048];
-    length = sizeof data;
-    LONG r = RegQueryValueExA(key, name, nullptr, &type, data, &length);
-    RegCloseKey(key);
-    if (r != ERROR_SUCCESS) {
-        std::printf("no value\n");
-        return 1;
+    DWORD name_size = sizeof name, type = 0, size = sizeof data;
+    for (DWORD i = 0; RegEnumValueA(key, i, name, &name_size, nullptr, &type, data, &size) == ERROR_SUCCESS; ++i) {
+        std::printf("value=%s|%s|%lu|", shown.c_str(), name, type);
+        print_hex(data, size);
+        name_size = sizeof name, size = sizeof data;
     }
-    std::printf("type=%lu length=%lu hex=", type, length);
-    for (DWORD i = 0; i < length; ++i) std::printf("%02x", data[i]);
-    std::printf("\n");
-    return 0;
+    name_size = sizeof name;
+    for (DWORD i = 0; RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, name_size = sizeof name)
+        reg_dump(key, name, shown + "\\" + name);
+    RegCloseKey(key);
 }
 
 int format_check() {
@@ -97,51 +91,125 @@ int format_check() {
     return 0;
 }
 
-int sha256(const char* path, bool portable) {
-    if (portable) {
+int codec(int argc, char** argv) {
+    if (std::strcmp(argv[argc - 1], "portable") == 0) {
         cpu_features none{};
         cpu_features_limit(&none);
     }
-    char digest[kDigestTextSize];
-    if (sha256_file_hex(path, digest) != 0) {
-        std::printf("path=%s failed\n", sha256_implementation());
-        return 1;
+    if (std::strcmp(argv[1], "sha256") == 0) {
+        char digest[kDigestTextSize] = "failed";
+        sha256_file_hex(argv[2], digest);
+        std::printf("path=%s\ndigest=%s\n", sha256_implementation(), digest);
+        return 0;
     }
-    std::printf("path=%s digest=%s\n", sha256_implementation(), digest);
+    std::string stream = read_file(argv[2]);
+    uint64_t size = std::strtoull(argv[3], nullptr, 10);
+    std::vector<uint8_t> out(size + 1);
+    int32_t result = inflate_raw(reinterpret_cast<const uint8_t*>(stream.data()), stream.size(), out.data(), size);
+    std::printf("inflate=%s\ncrc32=%s\nresult=%ld\ncrc=%08lx\n", inflate_implementation(), crc32_implementation(),
+                static_cast<long>(result), static_cast<unsigned long>(crc32_buffer(out.data(), size)));
     return 0;
 }
 
-int inflate(const char* stream_path, const char* size_text, bool portable) {
-    if (portable) {
-        cpu_features none{};
-        cpu_features_limit(&none);
+int window_report(bool close) {
+    HWND window = FindWindowA("PelkoUpdater", nullptr);
+    std::printf("found=%d\n", window ? 1 : 0);
+    if (!window) return 1;
+    if (close) {  // the close box and Alt+F4 send the first, the system menu's Close the second
+        const bool posted = PostMessageA(window, WM_CLOSE, 0, 0) && PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        std::printf("posted=%d\n", posted ? 1 : 0);
+        return 0;
     }
-    FILE* f = std::fopen(stream_path, "rb");
-    if (!f) return 2;
-    std::vector<uint8_t> stream;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) stream.insert(stream.end(), chunk, chunk + n);
-    std::fclose(f);
-    uint64_t size = std::strtoull(size_text, nullptr, 10);
-    std::vector<uint8_t> out(size > 0 ? size : 1);
-    int32_t result = inflate_raw(stream.data(), stream.size(), out.data(), size);
-    std::printf("inflate=%s crc32=%s result=%ld crc=%08lx\n", inflate_implementation(), crc32_implementation(),
-                static_cast<long>(result), static_cast<unsigned long>(crc32_buffer(out.data(), size)));
+    char title[256] = {};
+    GetWindowTextA(window, title, sizeof title);
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    std::printf("title=%s\nvisible=%d\n", title, IsWindowVisible(window) ? 1 : 0);
+    std::printf("outer=%ld,%ld,%ld,%ld\n", outer.left, outer.top, outer.right, outer.bottom);
+    std::printf("client_size=%ld,%ld\nclient_origin=%ld,%ld\n", client.right, client.bottom, origin.x, origin.y);
+    std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    return 0;
+}
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+    BYTE width, height, colours, reserved;
+    WORD planes, bit_count;
+    DWORD bytes;
+    WORD id;
+};
+#pragma pack(pop)
+
+int resources_report(const char* exe) {
+    HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return 1;
+    for (int size : {16, 32}) {
+        HICON icon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_ICON, size, size, 0));
+        ICONINFO info = {};
+        BITMAP bitmap = {};
+        if (icon && GetIconInfo(icon, &info)) {
+            GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+            DeleteObject(info.hbmColor);
+            DeleteObject(info.hbmMask);
+            DestroyIcon(icon);
+        }
+        std::printf("icon_%d=%ld,%ld\n", size, bitmap.bmWidth, bitmap.bmHeight);
+    }
+    auto resource = [&](WORD id, WORD type, DWORD* size) {
+        HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(type));
+        *size = found ? SizeofResource(module, found) : 0;
+        return found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    };
+    DWORD size = 0;
+    const BYTE* group = resource(1, 14, &size);  // RT_GROUP_ICON
+    for (WORD i = 0; group && i < reinterpret_cast<const WORD*>(group)[2]; ++i) {
+        const auto* entry = reinterpret_cast<const GroupIconEntry*>(group + 6 + i * sizeof(GroupIconEntry));
+        const BYTE* image = resource(entry->id, 3, &size);  // RT_ICON
+        std::printf("icon_entry=%u,%u,%u,%lu,", entry->width, entry->height, entry->bit_count, entry->bytes);
+        print_hex(image, size);
+    }
+    const BYTE* manifest = resource(1, 24, &size);  // RT_MANIFEST
+    std::printf("manifest=");
+    print_hex(manifest, size);
+    FreeLibrary(module);
+
+    DWORD ignored = 0;
+    std::string info(GetFileVersionInfoSizeA(exe, &ignored), '\0');
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (info.empty() || !GetFileVersionInfoA(exe, 0, info.size(), &info[0]) ||
+        !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length))
+        return 1;
+    auto version = [](const char* name, DWORD high, DWORD low) {
+        std::printf("%s=%lu.%lu.%lu.%lu\n", name, high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF);
+    };
+    version("file_version", fixed->dwFileVersionMS, fixed->dwFileVersionLS);
+    version("product_version", fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    for (const char* name : {"FileVersion", "ProductVersion", "InternalName", "OriginalFilename", "ProductName"}) {
+        std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
+        void* value = nullptr;
+        if (VerQueryValueA(info.data(), path.c_str(), &value, &length) && value)
+            std::printf("%s=%s\n", name, static_cast<const char*>(value));
+    }
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 3 && std::strcmp(argv[1], "run-file") == 0) return run_file(argv[2]);
-    if (argc >= 3 && std::strcmp(argv[1], "regvalue") == 0) return reg_value(argv[2], argc >= 4 ? argv[3] : nullptr);
-    if (argc >= 2 && std::strcmp(argv[1], "format-check") == 0) return format_check();
-    if (argc >= 3 && std::strcmp(argv[1], "sha256") == 0)
-        return sha256(argv[2], argc >= 4 && std::strcmp(argv[3], "portable") == 0);
-    if (argc >= 4 && std::strcmp(argv[1], "inflate") == 0)
-        return inflate(argv[2], argv[3], argc >= 5 && std::strcmp(argv[4], "portable") == 0);
-    std::fprintf(stderr, "usage: pelko_test_helper run-file <file> | regvalue <key> [<name>] | format-check |\n"
-                 "       sha256 <file> [portable] | inflate <stream> <size> [portable]\n");
+    const std::string command = argc >= 2 ? argv[1] : "";
+    if (command == "run-file" && argc == 3) return run_file(argv[2]);
+    if (command == "regdump" && argc == 3) {
+        reg_dump(HKEY_CURRENT_USER, argv[2], "");
+        return 0;
+    }
+    if (command == "format-check") return format_check();
+    if ((command == "sha256" && argc >= 3) || (command == "inflate" && argc >= 4)) return codec(argc, argv);
+    if (command == "window" || command == "close") return window_report(command == "close");
+    if (command == "resources" && argc == 3) return resources_report(argv[2]);
+    std::fprintf(stderr, "pelko_test_helper: unknown command; see the list at the top of helper.cpp\n");
     return 2;
 }

@@ -16,6 +16,10 @@
 int main(int argc, char** argv) {
 #ifdef _WIN32
     std::printf("cmdline=%s\n", GetCommandLineA());
+    // Inherited, both streams are the launcher's one game.log handle. Without
+    // inheritance Windows leaves them unusable, and Wine duplicates each apart.
+    const bool shared = GetStdHandle(STD_OUTPUT_HANDLE) == GetStdHandle(STD_ERROR_HANDLE);
+    std::printf("std_handles=%s\n", shared ? "shared" : "separate");
 #endif
     std::printf("argc=%d\n", argc);
     for (int i = 0; i < argc; ++i) std::printf("argv[%d]=%s\n", i, argv[i]);
