@@ -7,6 +7,10 @@
 #include "platform/win32/splash_window.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // From here on every DLL, including those that Windows' own libraries load
+    // later (a window brings uxtheme.dll), comes from the system folder, never
+    // from the folder the launcher was downloaded to.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     const int code = launcher_main(__argc, __argv);
     splash_let_window_settle();
     return code;
