@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/text.h"
 #include "platform/platform.h"
 #include "services/format.h"
 #include "services/log.h"
@@ -24,6 +25,9 @@ bool opens_for_reading(const char* path) {
     return true;
 }
 
+// The launcher runs in UTF-8. Earlier builds ran in the system's legacy code
+// page and wrote their records in it (a home under C:\Users\José in
+// Windows-1252): a record that is not UTF-8 is read in that code page.
 void read_record(const char* path, char* out, size_t size) {
     out[0] = 0;
     FILE* f = plat_fopen(path, "r");
@@ -31,6 +35,8 @@ void read_record(const char* path, char* out, size_t size) {
     if (!std::fgets(out, static_cast<int>(size), f)) out[0] = 0;
     std::fclose(f);
     out[std::strcspn(out, "\r\n")] = 0;
+    char utf8[kRecordTempSize * 3];
+    if (!is_utf8(out) && plat_legacy_ansi_to_utf8(out, utf8, sizeof utf8) > 0) format_into(out, size, "%s", utf8);
 }
 
 namespace {

@@ -43,6 +43,10 @@ int plat_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size
     return ops().utf8_to_wide(in, in_length, out, out_size);
 }
 
+int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    return ops().legacy_ansi_to_utf8(in, out, out_size);
+}
+
 unsigned long plat_process_id() { return ops().process_id(); }
 const char* plat_getenv(const char* name) { return ops().getenv(name); }
 int plat_putenv(const char* assignment) { return ops().putenv(assignment); }

@@ -29,6 +29,7 @@ struct plat_ops {
     uint32_t (*module_path_wide)(char16_t* buffer, uint32_t size);
     int (*wide_to_utf8)(const char16_t* in, int in_length, char* out, int out_size);
     int (*utf8_to_wide)(const char* in, int in_length, char16_t* out, int out_size);
+    int (*legacy_ansi_to_utf8)(const char* in, char* out, int out_size);
 
     unsigned long (*process_id)();
     const char* (*getenv)(const char* name);

@@ -115,6 +115,12 @@ uint32_t plat_module_path_wide(char16_t* buffer, uint32_t size);
 int plat_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size);
 int plat_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size);
 
+// Text in the system's legacy ANSI code page (the system locale's; the
+// process's own code page is UTF-8) converted to UTF-8, with its NUL, into
+// out_size bytes: MultiByteToWideChar then WideCharToMultiByte(CP_UTF8). Returns
+// the bytes written, 0 when the conversion failed or did not fit.
+int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size);
+
 // ---------------------------------------------------------------------------
 // This process
 

@@ -286,6 +286,19 @@ uint32_t posix_module_path_wide(char16_t* buffer, uint32_t size) {
     return static_cast<uint32_t>(wide.size());
 }
 
+// Natively the legacy code page is ISO 8859-1: every byte is the code point
+// of its value.
+int posix_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    std::string utf8;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p; ++p) {
+        if (*p < 0x80) utf8 += static_cast<char>(*p);
+        else utf8 += {static_cast<char>(0xC0 | (*p >> 6)), static_cast<char>(0x80 | (*p & 0x3F))};
+    }
+    if (static_cast<int>(utf8.size()) >= out_size) return 0;
+    std::memcpy(out, utf8.c_str(), utf8.size() + 1);
+    return static_cast<int>(utf8.size() + 1);
+}
+
 unsigned long posix_process_id() { return static_cast<unsigned long>(::getpid()); }
 
 const char* posix_getenv(const char* name) { return std::getenv(name); }
@@ -448,6 +461,7 @@ const plat_ops kPosixOps = {
     posix_module_path_wide,
     windows_wide_to_utf8,
     windows_utf8_to_wide,
+    posix_legacy_ansi_to_utf8,
     posix_process_id,
     posix_getenv,
     posix_putenv,

@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int kLegacyTextSize = 2048;
+
 FILE* win_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
 
 int win_mkdir(const char* path) { return _mkdir(path); }
@@ -99,6 +101,28 @@ int win_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size)
 
 int win_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size) {
     return MultiByteToWideChar(CP_UTF8, 0, in, in_length, reinterpret_cast<WCHAR*>(out), out_size);
+}
+
+// The system locale's ANSI code page, where records of earlier builds (which
+// ran in it) were written. Wine answers only for the locale's name.
+UINT legacy_code_page() {
+    DWORD code_page = 0;
+    const int units = sizeof code_page / sizeof(WCHAR);
+    if (GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                        reinterpret_cast<LPWSTR>(&code_page), units) == 0) {
+        WCHAR name[LOCALE_NAME_MAX_LENGTH];
+        if (GetSystemDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) == 0 ||
+            GetLocaleInfoEx(name, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                            reinterpret_cast<LPWSTR>(&code_page), units) == 0)
+            code_page = 0;
+    }
+    return code_page ? code_page : CP_ACP;
+}
+
+int win_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    WCHAR wide[kLegacyTextSize];
+    if (MultiByteToWideChar(legacy_code_page(), 0, in, -1, wide, kLegacyTextSize) == 0) return 0;
+    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, out_size, nullptr, nullptr);
 }
 
 unsigned long win_process_id() { return GetCurrentProcessId(); }
@@ -247,6 +271,7 @@ const plat_ops kWin32Ops = {
     win_module_path_wide,
     win_wide_to_utf8,
     win_utf8_to_wide,
+    win_legacy_ansi_to_utf8,
     win_process_id,
     win_getenv,
     win_putenv,
