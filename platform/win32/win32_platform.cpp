@@ -236,7 +236,19 @@ void win_reg_close_key(plat_reg_key key) { RegCloseKey(static_cast<HKEY>(key)); 
 
 static_assert(sizeof(OPENFILENAMEA) == 152, "the full 64-bit OPENFILENAMEA");
 
+// comdlg32 is loaded from the system folder when the dialog is first needed,
+// not imported: under Wine its own imports bring uxtheme.dll, which would be
+// looked for beside the launcher before WinMain could say where DLLs come
+// from. Without it the dialog fails, as a cancelled one does.
 bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
+    static const auto get_open_file_name = [] {
+        HMODULE comdlg32 = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return comdlg32 ? reinterpret_cast<decltype(&GetOpenFileNameA)>(
+                              reinterpret_cast<void*>(GetProcAddress(comdlg32, "GetOpenFileNameA")))
+                        : nullptr;
+    }();
+    if (size) file[0] = 0;
+    if (!get_open_file_name) return false;
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -245,8 +257,7 @@ bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t s
     ofn.nMaxFile = size;
     ofn.lpstrTitle = dialog.title;
     ofn.Flags = dialog.flags;
-    file[0] = 0;
-    return GetOpenFileNameA(&ofn) != 0;
+    return get_open_file_name(&ofn) != 0;
 }
 
 const plat_ops kWin32Ops = {
