@@ -51,22 +51,18 @@ surface frame(const char* line, int32_t percent = -1, int32_t tick = 0) {
 
 uint32_t at(const surface& s, int x, int y) { return s[y * kSplashWidth + x]; }
 
-// Text drawn from (left, top) read back as font dots of scale x scale pixels:
-// '#' where a dot is all colour, '.' where none of it is, '?' for anything between.
+// Text drawn from (left, top) read back as font dots: '#' where the dot's top-left pixel has the colour.
+// That the dots are whole squares shows in the pixel counts below and in the line of 38 "M".
 std::string dots(const surface& s, int left, int top, int scale, int columns, uint32_t colour) {
     std::string out;
     for (int r = 0; r < kGlyphRows; ++r, out += '\n')
-        for (int c = 0; c < columns; ++c) {
-            int lit = 0;
-            for (int y = top + r * scale; y < top + (r + 1) * scale; ++y)
-                for (int x = left + c * scale; x < left + (c + 1) * scale; ++x) lit += at(s, x, y) == colour;
-            out += lit == 0 ? '.' : lit == scale * scale ? '#' : '?';
-        }
+        for (int c = 0; c < columns; ++c) out += at(s, left + c * scale, top + r * scale) == colour ? '#' : '.';
     return out;
 }
 
 // Without a line or a percentage only the title and the spinner's 8 dots of 49 pixels are drawn.
-TEST(SplashPicture, TheTitleAndTheLineAreTheFontsGlyphsCentredAtTheirRowsAndScales) {
+// The space has no dots, so a drawable character without any would share its glyph.
+TEST(SplashPicture, TheTitleAndTheLineAreTheFontsGlyphsEachOfItsOwnCentredAtTheirRowsAndScales) {
     const std::string title =
         ".####.#...#.#...#..####.#####.#####.......#####..###..###...#####..####\n"
         "#.....#...#.#...#.#.....#.......#...........#.....#...#..#..#.....#....\n"
@@ -87,18 +83,13 @@ TEST(SplashPicture, TheTitleAndTheLineAreTheFontsGlyphsCentredAtTheirRowsAndScal
               "##..#..............##....#......#....#...\n"
               "#...#........##....##...#...........#..##\n"
               ".###.........##.................#......##\n");
-}
-
-// The space has no dots, so a drawable character without any would share its glyph.
-TEST(SplashPicture, EveryDrawableCharacterHasAGlyphOfItsOwn) {
     std::set<std::string> glyphs;
     for (char c : std::string(" 0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ-.:/!%"))
         EXPECT_TRUE(glyphs.insert(dots(frame(std::string(1, c).c_str()), 225, 158, 2, 5, kSplashLineText)).second) << c;
 }
 
-// The bar: columns 80 to 379, rows 190 to 205, two-pixel edges, light at the top and left, dark at
-// the bottom and right and drawn last, so the top-right and bottom-left corners are dark. Inside,
-// the first `filled` of columns 82 to 377 are filled, the rest is trough.
+// The bar: columns 80 to 379, rows 190 to 205, two-pixel edges, light at the top and left, dark (and on top at the
+// two corners where they meet) at the bottom and right; inside, the first `filled` of columns 82 to 377 are filled.
 uint32_t bar_pixel(int x, int y, int filled) {
     if (x < 80 || x > 379 || y < 190 || y > 205) return kSplashBackground;
     if (x >= 378 || y >= 204) return kProgressDarkEdge;
@@ -110,56 +101,50 @@ TEST(SplashPicture, TheBarFillsPercentOf296ColumnsAndThePercentageUnderItStopsAt
     const std::tuple<int32_t, int, const char*> rows[] = {
         {0, 0, "0%"}, {1, 2, "1%"}, {99, 293, "99%"}, {100, 296, "100%"}, {101, 296, "100%"}, {INT_MAX, 296, "100%"}};
     for (const auto& [percent, filled, text] : rows) {
-        SCOPED_TRACE(percent);
         const surface s = frame("X", percent);
-        for (int y = 172; y < 216; ++y)
-            for (int x = 0; x < kSplashWidth; ++x) ASSERT_EQ(at(s, x, y), bar_pixel(x, y, filled)) << x << "," << y;
+        for (int n = 172 * kSplashWidth; n < 216 * kSplashWidth; ++n)
+            ASSERT_EQ(s[n], bar_pixel(n % kSplashWidth, n / kSplashWidth, filled)) << percent << "%, pixel " << n;
         surface alone(kPixels, kSplashBackground);
         font_draw(alone.data(), 216, 2, text, kSplashPercentText);
         EXPECT_TRUE(std::equal(s.begin() + 216 * kSplashWidth, s.end(), alone.begin() + 216 * kSplashWidth)) << text;
     }
 }
 
-// The head is level 235 and moves one place clockwise every 4 ticks, a full
-// turn in 32; each dot behind it is 26 darker, never below 60. The dots are
-// 7 x 7, 26 pixels from (227, 105) along each axis, clockwise from the top.
+// The head is level 235 and moves one place clockwise every 4 ticks, a full turn in 32; each dot behind it is
+// 26 darker, never below 60. The dots are 7 x 7, 26 pixels from (227, 105) along each axis, clockwise from the top.
 TEST(SplashPicture, TheSpinnersHeadMovesClockwiseEveryFourTicksAndTheDotsBehindItFade) {
     const int directions[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
     // Red L, green L * 92 / 235, blue L * 138 / 235, rounded down.
     const uint32_t colour_behind[8] = {0xEB5C8A, 0xD1517A, 0xB7476B, 0x9D3D5C, 0x83334C, 0x69293D, 0x4F1E2E, 0x3C1723};
     const int rows[][2] = {{0, 0}, {3, 0}, {4, 1}, {31, 7}, {32, 0}};  // tick, head
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row[0]);
-        const surface s = frame("", -1, row[0]);
+    for (const auto& [tick, head] : rows) {
+        const surface s = frame("", -1, tick);
         for (int i = 0; i < 8; ++i) {
             const int left = 227 + 26 * directions[i][0], top = 105 + 26 * directions[i][1];
             for (int n = 0; n < 49; ++n)
-                ASSERT_EQ(at(s, left + n % 7, top + n / 7), colour_behind[(row[1] - i + 8) % 8]) << "dot " << i;
+                ASSERT_EQ(at(s, left + n % 7, top + n / 7), colour_behind[(head - i + 8) % 8]) << tick << ", dot " << i;
         }
     }
 }
 
-// "M" is 7F 02 0C 02 7F: 18 dots, and symmetric, so a line of them is too.
-// 38 fit whole; longer lines reach both edges and lose columns evenly.
+// "M" (7F 02 0C 02 7F, 18 dots) is symmetric: 38 fit whole, longer lines lose columns evenly at both edges.
 TEST(SplashPicture, A38CharacterLineIsDrawnWholeAndLongerOnesLoseColumnsEvenlyOnBothSides) {
     for (int n : {38, 39, 40, 63}) {
-        SCOPED_TRACE(n);
         const surface s = frame(std::string(n, 'M').c_str());
         int at_the_edge = 0;
         for (int y = 158; y <= 171; ++y) {
             at_the_edge += at(s, 0, y) == kSplashLineText;
-            for (int x = 0; x < kSplashWidth / 2; ++x) ASSERT_EQ(at(s, x, y), at(s, kSplashWidth - 1 - x, y)) << x;
+            for (int x = 0; x < kSplashWidth / 2; ++x) ASSERT_EQ(at(s, x, y), at(s, kSplashWidth - 1 - x, y)) << n;
         }
-        EXPECT_EQ(at_the_edge > 0, n > 38);
+        EXPECT_EQ(at_the_edge > 0, n > 38) << n;
         EXPECT_TRUE(n > 38 || std::count(s.begin(), s.end(), kSplashLineText) == 38 * 18 * 4) << "every glyph whole";
     }
 }
 
 using clock_type = std::chrono::steady_clock;
 
-// Polls for five seconds at most until the window's latest frame is the
-// picture of line and percent at one of the given ticks.
-bool latest_frame_becomes(const char* line, int32_t percent, std::vector<int32_t> ticks) {
+// Polls for five seconds at most until the window's latest frame is the picture of line and percent at tick.
+bool latest_frame_becomes(const char* line, int32_t percent, int32_t tick) {
     surface latest(kPixels);
     for (const auto deadline = clock_type::now() + std::chrono::seconds(5); clock_type::now() < deadline;) {
         headless_splash_view(latest.data());
