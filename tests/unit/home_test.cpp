@@ -104,20 +104,18 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
     const struct {
         std::vector<std::string> files;
         const char* current;  // the current record, or none
-        bool unwritable, manifest_read;
+        bool manifest_read;
         int result;
         std::string dir, exe, log, current_after, line;
     } cases[] = {
-        {{"app.7/kestrel-core/Pelko.exe"}, "app.7", false, false, kRunGoesOn, "app.7", "app.7", "", "app.7", ""},
-        {{"app.7/kestrel-core/kestrel-core.exe"}, "app.7", false, false, kRunGoesOn, "app.7", "app.7",
+        {{"app.7/kestrel-core/Pelko.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7", "", "app.7", ""},
+        {{"app.7/kestrel-core/kestrel-core.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7",
          "launch: pre-rename install -> using kestrel-core.exe\n", "app.7", ""},
-        {{"app.2.1/kestrel-core/Pelko.exe"}, nullptr, false, false, kRunGoesOn, "app.2.1", "app.2.1", "", "", ""},
-        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", false, false, kRunGoesOn, "app.4", "app.3",
+        {{"app.2.1/kestrel-core/Pelko.exe"}, nullptr, false, kRunGoesOn, "app.2.1", "app.2.1", "", "", ""},
+        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", false, kRunGoesOn, "app.4", "app.3",
          "fallback", "app.3", ""},
-        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", true, false, kRunGoesOn, "app.4", "app.3",
-         "fallback", "app.4", ""},
-        {{}, "app.5", false, false, 1, "", "", "", "app.5", "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
-        {{}, "app.5", false, true, 1, "", "", "", "app.5", "GAME FILES MISSING. REOPEN TO REINSTALL."},
+        {{}, "app.5", false, 1, "", "", "", "app.5", "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
+        {{}, "app.5", true, 1, "", "", "", "app.5", "GAME FILES MISSING. REOPEN TO REINSTALL."},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -126,7 +124,6 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
         add(c.files);
         auto dir = [&](const std::string& version) { return whome + "\\" + version + "\\kestrel-core"; };
         if (c.current) write_file(home + "/current.txt", dir(c.current));
-        fake.fail = [&c](const std::string& op, const std::string&) { return c.unwritable && op == "fopen w"; };
         fake.sleeps.clear();
         run_context ctx{};
         std::snprintf(ctx.home, sizeof ctx.home, "%s", whome.c_str());

@@ -74,14 +74,4 @@ TEST(PosixFiles, ListingsMatchLikeWindowsAndSortWithoutRegardToCase) {
         EXPECT_EQ(windows_name_matches(pattern, name), matches) << pattern << " on " << name;
 }
 
-TEST(Utf, ConversionsFailRatherThanCutAndReplaceLoneSurrogates) {
-    char16_t wide[8];
-    EXPECT_EQ(plat_utf8_to_wide("abcdefghij", -1, wide, 8), 0);
-    char narrow[8];
-    EXPECT_EQ(plat_wide_to_utf8(u"\u2603!", -1, narrow, 4), 0);
-    const char16_t lone[] = {0xD800, u'x', 0};
-    EXPECT_EQ(plat_wide_to_utf8(lone, -1, narrow, 8), 5);
-    EXPECT_STREQ(narrow, "\xEF\xBF\xBDx");
-}
-
 }  // namespace
