@@ -16,7 +16,7 @@ UPDATE_HOST = re.search(r"PELKO_UPDATE_HOST:STRING=(.*)", (WINDOWS_BUILD / "CMak
 class Install(PlayerTest):
     def test_a_release_from_the_site_starts_with_its_records_command_line_log_environment_and_folder(self):
         p = self.player
-        site = self.enterContext(Site(p))
+        site = Site(self)
         site.publish("1.0")
         self.assertExit(p.run("2", "pelko://join/wxyz", "--safe"))
         agent = f"Pelko/1.0 (+https://{UPDATE_HOST})"
@@ -44,7 +44,7 @@ class Install(PlayerTest):
             (game / name).write_bytes(data)
         first_log = (p.home / "game.log").read_bytes()
         site.publish("1.1")
-        r = p.run(env={"VELA_ROM": win_path(p.root / "dump")}, display=False, timeout=120)
+        r = p.run(env={"VELA_ROM": win_path(p.root / "dump"), "DISPLAY": None}, timeout=120)
         self.assertExit(r)
         self.assertLess(r.elapsed, 15.0)
         self.assertEqual((p.home / "version.txt").read_bytes(), b"1.1\r\n")
@@ -64,8 +64,9 @@ class SelfUpdate(PlayerTest):
         installed = p.home / "Pelko-Setup.exe"
         self.assertExit(p.run(env={"VELA_ONETAP_TEST": win_path(p.root / "x.txt")}))  # installs the launcher
         # The new build cannot install the bundle, whose digest never matches: it ends with exit code 1.
-        site = self.enterContext(Site(p))
-        site.publish("1.0", launcher=new_build, bundle_sha256="0" * 64)
+        site = Site(self)
+        site.publish("1.0", launcher=new_build)
+        (site.releases / "pelko-1.0-windows.zip").write_bytes(b"not the bundle the manifest names")
         r = p.run(exe=installed, timeout=120)
         self.assertExit(r, 1)
         self.assertGreaterEqual(r.elapsed, 8.0)
