@@ -27,10 +27,8 @@ constexpr int kUserFilePathSize = 1400;
 void write_record(const char* path, const char* value, bool line_end) {
     FILE* f = plat_fopen(path, "w");
     if (!f) return;
-    if (line_end)
-        file_printf(f, "%s\n", value);
-    else
-        file_printf(f, "%s", value);
+    if (line_end) file_printf(f, "%s\n", value);
+    else file_printf(f, "%s", value);
     std::fclose(f);
 }
 

@@ -22,7 +22,8 @@ protected:
     }
     // Files (a directory where the name ends in "/") below the home.
     void add(const std::vector<std::string>& files) {
-        for (const std::string& f : files) f.back() == '/' ? make_dirs(home + "/" + f) : write_file(home + "/" + f, "x");
+        for (const std::string& f : files)
+            f.back() == '/' ? make_dirs(home + "/" + f) : write_file(home + "/" + f, "x");
     }
 };
 
@@ -108,6 +109,7 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
         int result;
         std::string dir, exe, log, current_after, line;
     } cases[] = {
+        // clang-format off
         {{"app.7/kestrel-core/Pelko.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7", "", "app.7", ""},
         {{"app.7/kestrel-core/kestrel-core.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7",
          "launch: pre-rename install -> using kestrel-core.exe\n", "app.7", ""},
@@ -116,6 +118,7 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
          "fallback", "app.3", ""},
         {{}, "app.5", false, 1, "", "", "", "app.5", "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
         {{}, "app.5", true, 1, "", "", "", "app.5", "GAME FILES MISSING. REOPEN TO REINSTALL."},
+        // clang-format on
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -138,8 +141,9 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
             EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
             continue;
         }
-        const std::string exe = dir(c.exe) + (c.files[0].find("kestrel-core.exe") != std::string::npos
-                                                  ? "\\kestrel-core.exe" : "\\Pelko.exe");
+        const std::string exe =
+            dir(c.exe) +
+            (c.files[0].find("kestrel-core.exe") != std::string::npos ? "\\kestrel-core.exe" : "\\Pelko.exe");
         EXPECT_EQ(ctx.game_dir, dir(c.dir));
         EXPECT_EQ(ctx.game_exe, exe);
         EXPECT_EQ(ctx.patched_rom, dir(c.dir) + "\\patched.nds");

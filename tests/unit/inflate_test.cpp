@@ -81,7 +81,9 @@ struct BitWriter {
             bytes.back() = static_cast<char>(bytes.back() | ((value >> i) & 1) << (count % 8));
         }
     }
-    void code(std::pair<uint32_t, int> c) { for (int i = c.second - 1; i >= 0; --i) bits(c.first >> i, 1); }
+    void code(std::pair<uint32_t, int> c) {
+        for (int i = c.second - 1; i >= 0; --i) bits(c.first >> i, 1);
+    }
 };
 
 // The canonical codes (RFC 1951, 3.2.2) of lengths; a set that runs out of room leaves the rest without one ({0, 0}).
@@ -183,16 +185,18 @@ std::string aaaa_stream(std::pair<int, int> first_run, std::pair<int, int> last_
 }
 
 TEST(InflateEdges, HandBuiltStreamsDecodeWholeOrFail) {
-    const std::string pad(32, '\0');  // more input than the fast loop needs
+    const std::string pad(32, '\0');                      // more input than the fast loop needs
     const std::string high = "\xc8\xc9\xca\xcb\xcc\xcd";  // 3 + 6 * 9 + 7 bits: the end of block ends a byte
     // {what, stream, what it decodes to, lenient: decoded here, refused by zlib}
     const std::tuple<const char*, std::string, Decoded, bool> cases[] = {
+        // clang-format off
         {"stored block whose NLEN is not the complement", std::string("\x01\x03\x00\x12\x34" "abc", 8), "abc", true},
         {"stored block cut in NLEN", std::string("\x01\x03\x00\xfc", 4), kFails, false},
         {"stored block cut in its data", std::string("\x01\x03\x00\xfc\xff" "ab", 7), kFails, false},
         {"reserved block type", "\x07" + pad, kFails, false},
         {"a non-final block, a final one, and one more ignored",
          std::string("\x00\x02\x00\xfd\xff" "ab\x01\x01\x00\xfe\xff" "c\x01\x01\x00\xfe\xff" "d", 19), "abc", false},
+        // clang-format on
         {"length 258 at distance 1 after one literal", fixed_block("x", 285, 0), std::string(259, 'x'), false},
         {"distance 2 after two bytes", fixed_block("ab", 257, 1), "ababa", false},
         {"distance 3 after two bytes", fixed_block("ab", 257, 2), kFails, false},

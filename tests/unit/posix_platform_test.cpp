@@ -69,8 +69,8 @@ TEST(PosixFiles, ListingsMatchLikeWindowsAndSortWithoutRegardToCase) {
     EXPECT_EQ(list(tmp.win("*")),
               (std::vector<std::string>{".", "..", "app", "App.1", "app.10", "APP.2", "apple", "b.txt"}));
     EXPECT_TRUE(list(tmp.win("missing\\*")).empty());
-    for (auto [pattern, name, matches] : {std::tuple{"a?c", "ABC", true}, {"a?c", "ac", false},
-                                          {"app.*", "app.", true}, {"*.log", "game.1.log", true}})
+    for (auto [pattern, name, matches] :
+         {std::tuple{"a?c", "ABC", true}, {"a?c", "ac", false}, {"app.*", "app.", true}, {"*.log", "game.1.log", true}})
         EXPECT_EQ(windows_name_matches(pattern, name), matches) << pattern << " on " << name;
 }
 

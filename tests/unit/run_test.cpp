@@ -66,6 +66,7 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
         bool web;
         std::string fails, safe_log;  // the failing operation; what safe video logs
     } cases[] = {
+        // clang-format off
         {{}, plain, "0", "", "", false, "", ""},
         {{"--url", "pelko://join/wxyz"}, plain, "0", "WXYZ", "a clicked pelko:// invite link)\n", false, "start", ""},
         {{}, invite_file, "0", "AB12", "the name of the installer file that was launched -- launch the INSTALLED "
@@ -74,6 +75,7 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
          "safe video: wrote " + softrender + " -- the game will use the software renderer\n"},
         {{"4", "--SAFE", "--safe-video"}, plain, "4", "", "", false, "fopen wb",
          "safe video: could NOT write " + softrender + "\n"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

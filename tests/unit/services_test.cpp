@@ -14,7 +14,8 @@ namespace {
 
 // "C:\ab" is 5 bytes: a smaller buffer gets its first size - 1 and a NUL, one of size 0 nothing, none more.
 TEST(FormatInto, ATextIsCutToTheBufferWithANulAndItsWholeLengthReturned) {
-    const std::pair<uint64_t, const char*> rows[] = {  // size, the buffer's 9 bytes afterwards
+    // Each size, and the buffer's 9 bytes afterwards.
+    const std::pair<uint64_t, const char*> rows[] = {
         {0, "########"}, {1, "\0#######"}, {5, "C:\\a\0###"}, {6, "C:\\ab\0##"}, {8, "C:\\ab\0##"}};
     for (const auto& [size, after] : rows) {
         char buffer[9] = "########";

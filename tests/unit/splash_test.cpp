@@ -25,7 +25,7 @@ TEST(StatusLine, AMessageBecomesUpperCaseGlyphsAndSpacesCutAfterTheSixthWordOrAt
     const std::pair<std::string, std::string> rows[] = {
         {"50% done: a/b.c-d!", "50% DONE: A/B.C-D!"},
         {"  x'y(z) \xE2\x80\x94 end)", "X Y Z      END"},  // none first or last, one for each byte between
-        {"a  b\tc\nd  e  f  g", "A  B C D  E  F"},  // a run of separators ends one word, the sixth the line
+        {"a  b\tc\nd  e  f  g", "A  B C D  E  F"},         // a run of separators ends one word, the sixth the line
         {std::string(80, 'w'), std::string(63, 'W')},
         {std::string(62, 'a') + " bcd", std::string(62, 'A')},  // the space at the cut goes too
     };

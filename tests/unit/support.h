@@ -67,8 +67,7 @@ struct FakePlatform {
     std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
     void release_threads();
 
-    // The update site: bodies by URL, "scheme://host:port/object" with the
-    // port always written. Any other URL gets no response.
+    // The update site: bodies by URL ("scheme://host:port/object"); others get no response.
     std::map<std::string, std::string> site;
     std::vector<std::string> requests;
     std::string user_agent;  // of the last request
@@ -86,8 +85,7 @@ struct FakePlatform {
     std::vector<Dialog> dialogs;
     std::string dialog_answer;
 
-    // Return true to make a call fail: op is "fopen " and the mode, "copy" or
-    // "move" (path is the source), "delete" or "create_output".
+    // True fails the call: op is "fopen MODE", "copy" or "move" (of path), "delete" or "create_output".
     std::function<bool(const std::string& op, const std::string& path)> fail;
 
     plat_ops ops;
@@ -102,9 +100,7 @@ std::map<std::string, std::string> files_below(const std::string& root);  // rel
 // Bytes that pass the "usable DS ROM" test: 56 CF at 0x15C, the rest 0x11.
 std::string usable_rom(size_t size = 4096);
 
-// The whole launcher run in a home of its own, against the fake platform.
-// Nothing answers at the compiled-in update site; publish() puts a release on
-// kSite and points the launcher there.
+// The whole launcher run in a home of its own, against the fake platform; publish() puts a release on kSite.
 class LauncherTest : public ::testing::Test {
 protected:
     static constexpr const char* kSite = "http://127.0.0.1:8080/releases";
@@ -115,17 +111,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string game_dir(const std::string& version) const;  // as the launcher names it
-    // A version directory with a game, a usable ROM and the given files, and
-    // the records naming it.
+    // A version directory with a game, a usable ROM and these files, and the records naming it.
     void install(const std::string& version, const std::map<std::string, std::string>& files = {});
-    // Serves a bundle of files (zipped with Info-ZIP) as version, and the
-    // manifest naming it, with extra text inside its "windows" entry. Returns
-    // the manifest.
-    std::string publish(const std::string& version, const std::map<std::string, std::string>& files,
-                        const std::string& extra = "");
+    // Serves the files zipped with Info-ZIP as version, and the manifest naming them (returned).
+    std::string publish(const std::string& version, const std::map<std::string, std::string>& files);
     std::string publish(const std::string& version) { return publish(version, {{"kestrel-core/Pelko.exe", "game"}}); }
-    // launcher_main with these arguments after the program's path; log and err
-    // receive its standard output and error.
+    // launcher_main with these arguments; log and err receive its standard output and error.
     int run(std::vector<std::string> args = {});
     bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
     void show_splash();  // active without a thread, so that status lines land in it

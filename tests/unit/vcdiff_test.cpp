@@ -40,9 +40,11 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 // A window; with indicator bit 4 its checksum field holds no checksum.
 Bytes window(uint8_t indicator, uint64_t size, uint64_t position, const std::string& data, Bytes instructions,
              Bytes addresses = {}, uint64_t target_length = 64, uint8_t delta_indicator = 0) {
+    // clang-format off
     const Bytes delta = cat({varint(target_length), {delta_indicator}, varint(data.size()), varint(instructions.size()),
                              varint(addresses.size()), indicator & 4 ? Bytes{0xDE, 0xAD, 0xBE, 0xEF} : Bytes(),
                              Bytes(data.begin(), data.end()), instructions, addresses});
+    // clang-format on
     const Bytes segment = indicator & 3 ? cat({varint(size), varint(position)}) : Bytes();
     return cat({{indicator}, segment, varint(delta.size()), delta});
 }
@@ -71,12 +73,14 @@ void expect_cases(const std::vector<std::tuple<const char*, Bytes, std::optional
 TEST(VcdiffInstructions, CodeTableEdgesAndAddressModesDecodeAsRfc3284SaysWithCachesEmptyInEachWindow) {
     auto entry = [](uint8_t index, Bytes at) { return patch({on_alphabet("abcdefghijklmnopq", {index}, at)}); };
     expect_cases({
+        // clang-format off
         {"ADD 17", entry(18, {}), "abcdefghijklmnopq"}, {"COPY 18 self", entry(34, {0}), "ABCDEFGHIJKLMNOPQR"},
         {"COPY 4 here", entry(36, {36 - 10}), "KLMN"}, {"COPY 18 same 2", entry(162, {0x99}), "ABCDEFGHIJKLMNOPQR"},
         {"ADD 1, COPY 5 self", entry(164, {1}), "aBCDEF"}, {"ADD 1, COPY 4 here", entry(175, {37 - 30}), "a4567"},
         {"ADD 4, COPY 6 near 3", entry(234, {5}), "abcdFGHIJK"}, {"ADD 1, COPY 4 same 0", entry(235, {0}), "aABCD"},
         {"ADD 4, COPY 4 same 2", entry(246, {0xFF}), "abcdABCD"}, {"COPY 4 self, ADD 1", entry(247, {9}), "JKLMa"},
         {"COPY 4 same 2, ADD 1", entry(255, {0x80}), "ABCDa"},
+        // clang-format on
         {"caches start empty in every window",  // the first window leaves 7 in near slot 0 and same entry 7
          patch({on_alphabet("", {copy(kSelf), 1}, {7}), on_alphabet("", {copy(kNear0), 1, copy(kSame0), 1}, {1, 7})}),
          "HBA"},
@@ -144,7 +148,8 @@ TEST(XdeltaPatches, PatchesWithAndWithoutASourceRebuildTheTarget) {
         for (const std::string flags : {" -s source", "", " -s source -W 16384", " -W 16384"}) {
             std::string vcdiff;
             ASSERT_TRUE(run_tool("cd " + shell_quote(tmp.path()) + " && " + shell_quote(XDELTA3_PATH) +
-                                     " -e -c -S none -A=unit-test" + flags + " target", &vcdiff));
+                                     " -e -c -S none -A=unit-test" + flags + " target",
+                                 &vcdiff));
             EXPECT_TRUE(decode(vcdiff, flags.rfind(" -s", 0) == 0 ? source : "") == target) << target.size() << flags;
         }
     }

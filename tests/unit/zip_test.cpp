@@ -39,6 +39,7 @@ std::string build_zip(const std::vector<Entry>& entries) {
     for (const Entry& e : entries) {
         const std::string data = e.method == 8 ? zlib_raw_deflate(e.content, 6) : e.content;
         const uint32_t crc = zlib_crc32(e.content);
+        // clang-format off
         central += fields({{0x02014b50, 4}, {20, 2}, {20, 4}, {e.method, 2}, {0, 4}, {e.crc.value_or(crc), 4},
                            {e.compressed.value_or(data.size()), 4}, {e.uncompressed.value_or(e.content.size()), 4},
                            {e.name.size(), 2}, {0, 2}, {3, 2}, {0, 8}, {archive.size(), 4}}) + e.name + "c/c";
@@ -47,6 +48,7 @@ std::string build_zip(const std::vector<Entry>& entries) {
     }
     return archive + central + fields({{0x06054b50, 4}, {0, 4}, {entries.size(), 2}, {entries.size(), 2},
                                        {central.size(), 4}, {archive.size(), 4}, {0, 2}});
+    // clang-format on
 }
 
 // A walk over a copy of exactly the archive's size, and what it handed its sink.
@@ -71,10 +73,12 @@ class ZipWriters : public ::testing::TestWithParam<std::pair<std::string, std::s
 // Each run in the source tree, writing ../a.zip. Written to a pipe, zip cannot seek back: it puts sizes in data
 // descriptors, as bsdtar always does (naming every entry "./...").
 const std::pair<std::string, std::string> kWriters[] = {
+    // clang-format off
     {"InfoZipStored", "zip -q -r -0 ../a.zip ."}, {"InfoZipDeflated", "zip -q -r -9 ../a.zip ."},
     {"InfoZipStreamed", "zip -q -r - . | cat > ../a.zip"}, {"PythonZipfile", "python3 -m zipfile -c ../a.zip ."},
     {"SevenZipDeflate", "7zz a -tzip -mm=Deflate -mx=9 -bso0 -bsp0 ../a.zip ."},
     {"SevenZipStored", "7zz a -tzip -mx=0 -bso0 -bsp0 ../a.zip ."}, {"Bsdtar", "bsdtar -a -cf ../a.zip ."},
+    // clang-format on
 };
 
 // Through the file layer, into a destination made first as installs do; a file that cannot be created does not count.
@@ -82,10 +86,12 @@ TEST_P(ZipWriters, ArchivesExtractToTheTreeTheyWereMadeFrom) {
     TempDir tmp;
     FakePlatform fake;
     fake.fail = [](const std::string&, const std::string& path) { return path.find("locked") < path.size(); };
+    // clang-format off
     for (const auto& [name, content] : Files{{"readme.txt", mixed_content(5000, 11)}, {"locked.dll", "not created"},
                                              {"bin/game.exe", mixed_content(200 << 10, 12)}, {"bin/data/empty", ""},
                                              {"bin/data/level1", random_bytes(30 << 10, 13)}, {"deep/a/b/c/x", "deep"},
                                              {"my file.txt", std::string(3000, 'z')}})
+        // clang-format on
         write_file(tmp.at("src/" + name), content);
     make_dirs(tmp.at("src/saves"));
     ASSERT_TRUE(run_tool("cd " + shell_quote(tmp.at("src")) + " && " + GetParam().second));
@@ -102,6 +108,7 @@ INSTANTIATE_TEST_SUITE_P(ZipPeers, ZipWriters, ::testing::ValuesIn(kWriters),
 TEST(ZipEntries, EachBadEntryIsSkippedWhileTheOthersAreWrittenWhereTheirNamesSay) {
     const std::string big = mixed_content(100000, 15), text = mixed_content(4000, 17);
     std::string archive = build_zip({
+        // clang-format off
         {"sig.txt", "s"}, {"far.txt", "f"}, {"past.txt", "p"},  // local headers and data broken below
         {"stored.txt", "plain"}, {"deflated.bin", big, 8}, {"empty.txt", ""}, {"empty.bin", "", 8},
         {"a/b.txt", "slash"}, {"a\\c.txt", "backslash"}, {"dup.txt", "first, and longer"}, {"dup.txt", "second"},
@@ -109,13 +116,16 @@ TEST(ZipEntries, EachBadEntryIsSkippedWhileTheOthersAreWrittenWhereTheirNamesSay
         {"bad-crc.bin", text, 8, zlib_crc32(text) ^ 1}, {"keep/dir/bad.txt", "x", 0, 0}, {"d64.bin", "xxxxxxxx", 9},
         {"stored-short.txt", "12345", 0, zlib_crc32("1234"), {}, 4},  // one byte less, with the CRC of those bytes
         {"short.bin", text, 8, {}, {}, static_cast<uint32_t>(text.size() + 1)},
+        // clang-format on
     });
     archive = with(with(archive, "\x03\x04", 0, 0, 'X', 1), "\x01\x02", 1, 42, archive.size() - 10, 4);
     archive = with(archive, "\x01\x02", 2, 20, archive.size() | uint64_t{archive.size()} << 32, 8);
     const Walk w(archive);
+    // clang-format off
     EXPECT_EQ(w.files, (Files{{"D\\stored.txt", "plain"}, {"D\\deflated.bin", big}, {"D\\empty.txt", ""},
                               {"D\\empty.bin", ""}, {"D\\a\\b.txt", "slash"}, {"D\\a\\c.txt", "backslash"},
                               {"D\\dup.txt", "first, and longer"}, {"D\\dup.txt", "second"}}));
+    // clang-format on
     EXPECT_EQ(std::set<std::string>(w.dirs.begin(), w.dirs.end()),
               (std::set<std::string>{"D", "D\\a", "D\\keep", "D\\keep\\dir"}));
 }
@@ -125,11 +135,11 @@ TEST(ZipEntries, EachBadEntryIsSkippedWhileTheOthersAreWrittenWhereTheirNamesSay
 TEST(ZipEntries, TheEndRecordAndTheCentralDirectoryDecideHowFarTheWalkGoes) {
     const std::string archive = build_zip({{"1.txt", "1"}, {"2.txt", "2"}, {"3.txt", "3"}});
     EXPECT_EQ(Walk(build_zip({{"saves/", ""}})).result, 0);  // directories only: no file, yet not -1
-    for (size_t pad : {65999 - 22, 65999 - 22 + 1})  // the record just within reach, and just out of it
+    for (size_t pad : {65999 - 22, 65999 - 22 + 1})          // the record just within reach, and just out of it
         EXPECT_EQ(Walk(archive + std::string(pad, '\0')).result, pad < 65999 - 22 + 1 ? 3 : -1);
     const auto end2 = fields({{0x06054b50, 4}, {0, 4}, {1, 2}, {1, 2}, {54, 4}, {archive.size() - 54 - 22, 4}, {0, 2}});
     EXPECT_EQ(Walk(archive + end2).files, (Files{{"D\\3.txt", "3"}}));  // a second end record, naming the last header
-    EXPECT_EQ(Walk(with(archive, "\x01\x02", 1, 3, 9, 1)).result, 1);  // a signature
+    EXPECT_EQ(Walk(with(archive, "\x01\x02", 1, 3, 9, 1)).result, 1);   // a signature
     for (size_t at : {28, 30, 32}) EXPECT_EQ(Walk(with(archive, "\x01\x02", 2, at, 0xFFFF, 2)).result, 2);  // lengths
     EXPECT_EQ(Walk(with(archive, "\x05\x06", 0, 10, 500, 2)).result, 3);  // more entries than there are
     for (size_t n = 0; n < archive.size(); ++n) ASSERT_EQ(Walk(archive.substr(0, n)).result, -1) << "cut at " << n;

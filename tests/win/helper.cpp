@@ -158,8 +158,8 @@ int resources_report(const char* exe) {
         return 1;
     std::printf("file_version=%u.%u.%u.%u\nproduct_version=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
                 LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
-                HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
-                HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS));
+                HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
+                LOWORD(fixed->dwProductVersionLS));
     for (const char* name : {"FileVersion", "ProductVersion", "InternalName", "OriginalFilename", "ProductName"}) {
         std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
         void* value = nullptr;

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #ifdef _WIN32
-#include <windows.h>
 #include <direct.h>
+#include <windows.h>
 #define getcwd _getcwd
 #else
 #include <unistd.h>
