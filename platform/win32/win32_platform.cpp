@@ -1,10 +1,10 @@
 // The win32 layer: the product's seam, built on the narrow ("A") Windows
 // functions. Each operation is a thin call; the rules around them live in the
 // portable core.
-#include <commdlg.h>
+#include <windows.h>
 #include <direct.h>
 #include <shlobj.h>
-#include <windows.h>
+#include <commdlg.h>
 
 #include <cstdlib>
 #include <cstring>
