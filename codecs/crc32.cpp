@@ -32,8 +32,7 @@ constexpr crc_tables make_tables() {
         tables[0][n] = c;
     }
     for (size_t k = 1; k < 8; ++k)
-        for (uint32_t n = 0; n < 256; ++n)
-            tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFF];
+        for (uint32_t n = 0; n < 256; ++n) tables[k][n] = (tables[k - 1][n] >> 8) ^ tables[0][tables[k - 1][n] & 0xFF];
     return tables;
 }
 

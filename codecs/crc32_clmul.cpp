@@ -78,8 +78,8 @@ PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, 
     blocks += 4;
     size -= 64;
 
-    const __m128i by512 = _mm_set_epi64x(static_cast<long long>(kFold512.second_half),
-                                         static_cast<long long>(kFold512.first_half));
+    const __m128i by512 =
+        _mm_set_epi64x(static_cast<long long>(kFold512.second_half), static_cast<long long>(kFold512.first_half));
     for (; size >= 64; size -= 64, blocks += 4) {
         x0 = fold(x0, by512, _mm_loadu_si128(blocks));
         x1 = fold(x1, by512, _mm_loadu_si128(blocks + 1));
@@ -87,8 +87,8 @@ PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, 
         x3 = fold(x3, by512, _mm_loadu_si128(blocks + 3));
     }
 
-    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kFold128.second_half),
-                                         static_cast<long long>(kFold128.first_half));
+    const __m128i by128 =
+        _mm_set_epi64x(static_cast<long long>(kFold128.second_half), static_cast<long long>(kFold128.first_half));
     __m128i x = fold(x0, by128, x1);
     x = fold(x, by128, x2);
     x = fold(x, by128, x3);

@@ -143,8 +143,9 @@ constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                        33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                        1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                         6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 // The order in which a dynamic header sends the code-length code's lengths:
@@ -908,8 +909,7 @@ int build_dynamic_tables(bit_reader* r, block_tables* tables) {
         while (run-- > 0 && index < total) lengths[index++] = repeated;
     }
 
-    if (!build_literal_length_table(tables->literal_length, lengths, static_cast<int>(literal_length_count)))
-        return -1;
+    if (!build_literal_length_table(tables->literal_length, lengths, static_cast<int>(literal_length_count))) return -1;
     if (!build_distance_table(tables->distance, lengths + literal_length_count, static_cast<int>(distance_count)))
         return -1;
     return 0;

@@ -91,33 +91,34 @@ block_function choose_block_function() {
 // schedule index is a constant. Only sixteen schedule words are live at once;
 // word t replaces word t - 16 in place.
 void sha256_blocks_portable(uint32_t state[8], const uint8_t* data, size_t count) {
-#define PELKO_SHA256_ROUND(a, b, c, d, e, f, g, h, t)                                     \
-    do {                                                                                 \
-        h += big_sigma1(e) + choose(e, f, g) + kSha256RoundConstants[(t)] + w[(t) & 15];       \
-        d += h;                                                                          \
-        h += big_sigma0(a) + majority(a, b, c);                                          \
+#define PELKO_SHA256_ROUND(a, b, c, d, e, f, g, h, t)                                  \
+    do {                                                                               \
+        h += big_sigma1(e) + choose(e, f, g) + kSha256RoundConstants[(t)] + w[(t)&15]; \
+        d += h;                                                                        \
+        h += big_sigma0(a) + majority(a, b, c);                                        \
     } while (0)
-#define PELKO_SHA256_EIGHT(t)                                 \
-    do {                                                      \
-        PELKO_SHA256_ROUND(a, b, c, d, e, f, g, h, (t) + 0);  \
-        PELKO_SHA256_ROUND(h, a, b, c, d, e, f, g, (t) + 1);  \
-        PELKO_SHA256_ROUND(g, h, a, b, c, d, e, f, (t) + 2);  \
-        PELKO_SHA256_ROUND(f, g, h, a, b, c, d, e, (t) + 3);  \
-        PELKO_SHA256_ROUND(e, f, g, h, a, b, c, d, (t) + 4);  \
-        PELKO_SHA256_ROUND(d, e, f, g, h, a, b, c, (t) + 5);  \
-        PELKO_SHA256_ROUND(c, d, e, f, g, h, a, b, (t) + 6);  \
-        PELKO_SHA256_ROUND(b, c, d, e, f, g, h, a, (t) + 7);  \
+#define PELKO_SHA256_EIGHT(t)                                \
+    do {                                                     \
+        PELKO_SHA256_ROUND(a, b, c, d, e, f, g, h, (t) + 0); \
+        PELKO_SHA256_ROUND(h, a, b, c, d, e, f, g, (t) + 1); \
+        PELKO_SHA256_ROUND(g, h, a, b, c, d, e, f, (t) + 2); \
+        PELKO_SHA256_ROUND(f, g, h, a, b, c, d, e, (t) + 3); \
+        PELKO_SHA256_ROUND(e, f, g, h, a, b, c, d, (t) + 4); \
+        PELKO_SHA256_ROUND(d, e, f, g, h, a, b, c, (t) + 5); \
+        PELKO_SHA256_ROUND(c, d, e, f, g, h, a, b, (t) + 6); \
+        PELKO_SHA256_ROUND(b, c, d, e, f, g, h, a, (t) + 7); \
     } while (0)
 #define PELKO_SHA256_SCHEDULE(i) \
     (w[(i)] += small_sigma1(w[((i) + 14) & 15]) + w[((i) + 9) & 15] + small_sigma0(w[((i) + 1) & 15]))
-#define PELKO_SHA256_SCHEDULE_FOUR(i) \
-    (PELKO_SHA256_SCHEDULE(i), PELKO_SHA256_SCHEDULE((i) + 1), PELKO_SHA256_SCHEDULE((i) + 2), PELKO_SHA256_SCHEDULE((i) + 3))
-#define PELKO_SHA256_SCHEDULED_SIXTEEN(t)                                                                  \
-    do {                                                                                                   \
-        PELKO_SHA256_SCHEDULE_FOUR(0), PELKO_SHA256_SCHEDULE_FOUR(4), PELKO_SHA256_SCHEDULE_FOUR(8),       \
-            PELKO_SHA256_SCHEDULE_FOUR(12);                                                                \
-        PELKO_SHA256_EIGHT(t);                                                                             \
-        PELKO_SHA256_EIGHT((t) + 8);                                                                       \
+#define PELKO_SHA256_SCHEDULE_FOUR(i)                                                          \
+    (PELKO_SHA256_SCHEDULE(i), PELKO_SHA256_SCHEDULE((i) + 1), PELKO_SHA256_SCHEDULE((i) + 2), \
+     PELKO_SHA256_SCHEDULE((i) + 3))
+#define PELKO_SHA256_SCHEDULED_SIXTEEN(t)                                                            \
+    do {                                                                                             \
+        PELKO_SHA256_SCHEDULE_FOUR(0), PELKO_SHA256_SCHEDULE_FOUR(4), PELKO_SHA256_SCHEDULE_FOUR(8), \
+            PELKO_SHA256_SCHEDULE_FOUR(12);                                                          \
+        PELKO_SHA256_EIGHT(t);                                                                       \
+        PELKO_SHA256_EIGHT((t) + 8);                                                                 \
     } while (0)
 
     for (; count > 0; --count, data += kBlockSize) {

@@ -43,8 +43,8 @@ PELKO_SHA_INLINE __m128i round_constants(int t) {
 // schedule moves on: next (which holds W[t+4-16..] after msg1) becomes
 // W[t+4..t+7], and previous (W[t-4..t-1]) gets msg1 for the group after next.
 // The last groups pass want_next / want_msg1 false where no word is needed.
-PELKO_SHA_INLINE void scheduled_rounds(__m128i& abef, __m128i& cdgh, int t, __m128i current,
-                                              __m128i& next, __m128i& previous, bool want_next, bool want_msg1) {
+PELKO_SHA_INLINE void scheduled_rounds(__m128i& abef, __m128i& cdgh, int t, __m128i current, __m128i& next,
+                                       __m128i& previous, bool want_next, bool want_msg1) {
     __m128i wk = _mm_add_epi32(current, round_constants(t));
     cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
     if (want_next) {

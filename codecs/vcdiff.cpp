@@ -130,9 +130,7 @@ void skip(vcdiff_cursor* cursor, uint64_t count) {
 
 // A segment of size bytes at position must lie within limit bytes. Written so
 // that neither sum can wrap.
-bool segment_fits(uint64_t size, uint64_t position, size_t limit) {
-    return size <= limit && position <= limit - size;
-}
+bool segment_fits(uint64_t size, uint64_t position, size_t limit) { return size <= limit && position <= limit - size; }
 
 // Makes room for a window of target_length bytes plus kWindowSlack. When the
 // buffer must grow it doubles what the output will then hold, so that a patch

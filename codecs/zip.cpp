@@ -235,8 +235,8 @@ uint64_t bytes_to_write(const uint8_t* archive, uint64_t size, uint64_t entry_co
     zip_entry entry;
     for (uint64_t i = 0; i < entry_count && next_entry(archive, size, &position, &entry); ++i) {
         size_t name_length = std::strlen(entry.name);
-        if (is_unsafe_name(entry.name) || (name_length > 0 && (entry.name[name_length - 1] == '/' ||
-                                                               entry.name[name_length - 1] == '\\')))
+        if (is_unsafe_name(entry.name) ||
+            (name_length > 0 && (entry.name[name_length - 1] == '/' || entry.name[name_length - 1] == '\\')))
             continue;
         uint64_t out_size = entry.uncompressed_size;
         if (entry.method == kMethodStored ? entry.compressed_size == out_size
@@ -253,8 +253,8 @@ int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* d
     uint64_t entry_count = 0;
     uint64_t position = 0;
     if (!find_central_directory(archive, size, &entry_count, &position)) return -1;
-    if (sink->free_space && sink->free_space(sink->context, dest_dir) < bytes_to_write(archive, size, entry_count,
-                                                                                         position))
+    if (sink->free_space &&
+        sink->free_space(sink->context, dest_dir) < bytes_to_write(archive, size, entry_count, position))
         return 0;
 
     int written = 0;

@@ -89,8 +89,8 @@ void back_up_user_files(const char* home, const char* version, const char* versi
     char sources[std::size(kUserFiles)][kUserFilePathSize];
     bool any = false;
     for (size_t i = 0; i < std::size(kUserFiles); ++i) {
-        format_into(sources[i], kUserFilePathSize, "%s%ckestrel-core%c%s", version_dir, kPathSeparator,
-                    kPathSeparator, kUserFiles[i]);
+        format_into(sources[i], kUserFilePathSize, "%s%ckestrel-core%c%s", version_dir, kPathSeparator, kPathSeparator,
+                    kUserFiles[i]);
         if (!opens_for_reading(sources[i]))
             format_into(sources[i], kUserFilePathSize, "%s%c%s", version_dir, kPathSeparator, kUserFiles[i]);
         if (opens_for_reading(sources[i])) found[i] = sources[i], any = true;

@@ -49,8 +49,8 @@ bool safe_video_requested(int argc, char** argv) {
 
 void compose_game_command_line(char* out, size_t size, const run_context& ctx, int number) {
     if (ctx.room_code[0])
-        format_into(out, size, "\"%s\" \"%s\" \"%s\" %d %s 6100 --room=%s", ctx.game_exe, ctx.patched_rom,
-                    ctx.game_dir, number, PELKO_GAME_SERVER, ctx.room_code);
+        format_into(out, size, "\"%s\" \"%s\" \"%s\" %d %s 6100 --room=%s", ctx.game_exe, ctx.patched_rom, ctx.game_dir,
+                    number, PELKO_GAME_SERVER, ctx.room_code);
     else
         format_into(out, size, "\"%s\" \"%s\" \"%s\" %d %s 6100", ctx.game_exe, ctx.patched_rom, ctx.game_dir, number,
                     PELKO_GAME_SERVER);

@@ -42,10 +42,8 @@ void read_record(const char* path, char* out, size_t size) {
 namespace {
 
 bool write_text(FILE* f, const char* value, bool line_end) {
-    if (line_end)
-        file_printf(f, "%s\n", value);
-    else
-        file_printf(f, "%s", value);
+    if (line_end) file_printf(f, "%s\n", value);
+    else file_printf(f, "%s", value);
     return !std::ferror(f);
 }
 
@@ -100,8 +98,8 @@ void consider_game(void* context, const char* name) {
     format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%cPelko.exe", search->home, kPathSeparator, name,
                 kPathSeparator, kPathSeparator);
     if (!path_exists(candidate)) {
-        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", search->home,
-                    kPathSeparator, name, kPathSeparator, kPathSeparator);
+        format_into(candidate, sizeof candidate, "%s%c%s%ckestrel-core%ckestrel-core.exe", search->home, kPathSeparator,
+                    name, kPathSeparator, kPathSeparator);
         if (!path_exists(candidate)) return;
     }
     // Strictly greater: among equal keys the first one listed stays.
@@ -170,8 +168,9 @@ int resolve_game(run_context* ctx, bool manifest_read) {
                 // Manifest values in hand and still no game: the install
                 // failed or its files are gone. Otherwise the site was never
                 // reached, which is what the player can fix.
-                return end_run_with_error(manifest_read ? "Game files missing. Reopen to reinstall."
-                                                        : "Update server unreachable. Check your connection and reopen.",
+                return end_run_with_error(manifest_read
+                                              ? "Game files missing. Reopen to reinstall."
+                                              : "Update server unreachable. Check your connection and reopen.",
                                           8000);
             }
             log_printf("launch: current.txt pointed at an install with no game (%s) -> using %s\n", ctx->game_dir,

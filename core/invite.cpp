@@ -22,7 +22,9 @@ constexpr int kBaseNameUtf8Size = 512;
 constexpr size_t kFullCode = 4;
 constexpr size_t kMaxCode = kRoomCodeSize - 1;
 
-bool code_character(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool code_character(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
 
 // Takes letters and digits (upper-cased) from text until another character,
 // the end of the text, or `limit` bytes of it; at most 15 are kept.

@@ -104,8 +104,8 @@ int launcher_main(int argc, char** argv) {
     if (manifest_read) {
         // 13. A newer launcher build takes the rest of the run over.
         if (ctx.manifest.launcher_url && ctx.manifest.launcher_sha256) {
-            int handed_over = self_update(ctx.home, ctx.room_code, ctx.manifest.launcher_url,
-                                          ctx.manifest.launcher_sha256);
+            int handed_over =
+                self_update(ctx.home, ctx.room_code, ctx.manifest.launcher_url, ctx.manifest.launcher_sha256);
             if (handed_over != kRunGoesOn) return handed_over;
         }
         // 14. A different remote version is installed; failures keep what is installed.

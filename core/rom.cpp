@@ -51,8 +51,8 @@ uint8_t* read_whole_file(const char* path, size_t* size) {
     long length = -1;
     if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
     std::rewind(f);
-    uint8_t* bytes = length > 0 && length <= INT32_MAX ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length)))
-                                                       : nullptr;
+    uint8_t* bytes =
+        length > 0 && length <= INT32_MAX ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))) : nullptr;
     if (bytes && std::fread(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
         std::free(bytes);
         bytes = nullptr;

@@ -7,11 +7,11 @@
 #include "core/manifest.h"
 
 // Buffer sizes of the run context. Texts that do not fit are cut.
-constexpr int kRoomCodeSize = 16;         // 15 characters A-Z 0-9 and a NUL
+constexpr int kRoomCodeSize = 16;  // 15 characters A-Z 0-9 and a NUL
 constexpr int kHomeSize = 1024;
 constexpr int kLauncherPathSize = 1024;
-constexpr int kVersionSize = 128;         // the version record's first line
-constexpr int kGameDirSize = 1200;        // the current record's first line
+constexpr int kVersionSize = 128;   // the version record's first line
+constexpr int kGameDirSize = 1200;  // the current record's first line
 constexpr int kGameExeSize = 1300;
 constexpr int kRomPathSize = 1400;
 

@@ -66,8 +66,7 @@ void self_install(char launcher_path[kLauncherPathSize], const char* home, int f
     format_into(installed, sizeof installed, "%s%cPelko-Setup.exe", home, kPathSeparator);
     if (!ascii_equal_nocase(launcher_path, installed)) plat_copy_file(launcher_path, installed, false);
 
-    const char* target =
-        plat_get_file_attributes(installed) != PLAT_INVALID_ATTRIBUTES ? installed : launcher_path;
+    const char* target = plat_get_file_attributes(installed) != PLAT_INVALID_ATTRIBUTES ? installed : launcher_path;
     write_updater_txt(home, target);
     register_url_scheme(target);
 }

@@ -62,8 +62,7 @@ int self_update(const char* home, const char* room_code, const char* launcher_ur
     char command_line[kHandOverSize];
     if (room_code[0])
         format_into(command_line, sizeof command_line, "\"%s\" --url \"pelko://join/%s\"", installed, room_code);
-    else
-        format_into(command_line, sizeof command_line, "\"%s\"", installed);
+    else format_into(command_line, sizeof command_line, "\"%s\"", installed);
     plat_process child{};
     if (!plat_start_process(command_line, plat_start_options{}, &child)) {
         plat_move_file_replace(installed, candidate);
@@ -81,9 +80,7 @@ int self_update(const char* home, const char* room_code, const char* launcher_ur
     unsigned long code = 1;
     if (!plat_process_exit_code(child, &code)) code = 1;
     plat_close_process(&child);
-    if (code == 0)
-        log_printf("self-update: swapped in the new updater; it finished the update.\n");
-    else
-        log_printf("!! self-update: the new updater exited with %lu -- the app may not have been updated.\n", code);
+    if (code == 0) log_printf("self-update: swapped in the new updater; it finished the update.\n");
+    else log_printf("!! self-update: the new updater exited with %lu -- the app may not have been updated.\n", code);
     return static_cast<int>(code);
 }

@@ -17,9 +17,7 @@ bool plat_copy_file(const char* from, const char* to, bool fail_if_exists) {
 }
 bool plat_move_file(const char* from, const char* to) { return ops().move_file(from, to); }
 bool plat_move_file_replace(const char* from, const char* to) { return ops().move_file_replace(from, to); }
-bool plat_move_file_write_through(const char* from, const char* to) {
-    return ops().move_file_write_through(from, to);
-}
+bool plat_move_file_write_through(const char* from, const char* to) { return ops().move_file_write_through(from, to); }
 bool plat_flush_to_disk(FILE* file) { return ops().flush_to_disk(file); }
 bool plat_disk_free(const char* directory, uint64_t* bytes) { return ops().disk_free(directory, bytes); }
 bool plat_delete_file(const char* path) { return ops().delete_file(path); }

@@ -152,9 +152,9 @@ struct plat_process {
 };
 
 struct plat_start_options {
-    bool inherit_handles;      // bInheritHandles
-    bool no_window;            // CREATE_NO_WINDOW (0x08000000)
-    plat_handle output;        // when set: stdout and stderr go here, stdin is ours
+    bool inherit_handles;  // bInheritHandles
+    bool no_window;        // CREATE_NO_WINDOW (0x08000000)
+    plat_handle output;    // when set: stdout and stderr go here, stdin is ours
 };
 
 // CreateProcessA with no application name: the program is the first word of
@@ -239,7 +239,7 @@ void plat_reg_close_key(plat_reg_key key);
 struct plat_file_dialog {
     const char* filter;  // pairs of NUL-terminated texts, ending in a double NUL
     const char* title;
-    uint32_t flags;      // OFN_* flags
+    uint32_t flags;  // OFN_* flags
 };
 
 // Shows the dialog with no owner window and an empty file name buffer of

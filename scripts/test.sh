@@ -35,6 +35,16 @@ if x86_64-w64-mingw32-objdump -p build/windows/Pelko-Setup.exe | grep 'DLL Name'
 fi
 
 step "the real executable under Wine"
+# A home on a small disk of its own, for the full-disk test (mounted as root or
+# with sudo, like the set-up's packages; the test fails without it).
+small_disk=build/e2e/small-disk
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+mkdir -p "$small_disk"
+if ! mountpoint -q "$small_disk"; then
+  "${sudo_cmd[@]}" mount -t tmpfs -o size=8m,mode=1777 pelko-small-disk "$small_disk"
+  trap '"${sudo_cmd[@]}" umount "$small_disk" || true' EXIT
+fi
 python3 tests/e2e/run_e2e.py
 
 echo

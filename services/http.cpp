@@ -68,7 +68,8 @@ int http_get_to_file(const char* url, const char* path) {
     // an endless body ends there, as one cut off by the server does.
     unsigned char buffer[kTransferSize];
     uint64_t left = kMaxDownloadBytes;
-    while (uint32_t n = plat_http_read(http, buffer, left < sizeof buffer ? static_cast<uint32_t>(left) : sizeof buffer)) {
+    while (uint32_t n =
+               plat_http_read(http, buffer, left < sizeof buffer ? static_cast<uint32_t>(left) : sizeof buffer)) {
         std::fwrite(buffer, 1, n, file);
         left -= n;
         if (left == 0) break;

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-constexpr int kHostSize = 256;       // 255 bytes of host and a NUL
+constexpr int kHostSize = 256;  // 255 bytes of host and a NUL
 constexpr int kObjectWideSize = 1024;
 constexpr int kHostWideSize = 256;
 constexpr int kTransferSize = 16384;

@@ -94,8 +94,8 @@ void font_draw(uint32_t* pixels, uint32_t top, uint32_t scale, const char* text,
 
     for (int64_t j = 0; j < n; ++j) {
         const int64_t start = x0 + kCellColumns * s * j;
-        if (start >= kSplashWidth) break;                      // this and every later cell lie right of the surface
-        if (start + kGlyphColumns * s <= 0) continue;          // left of it
+        if (start >= kSplashWidth) break;              // this and every later cell lie right of the surface
+        if (start + kGlyphColumns * s <= 0) continue;  // left of it
         const unsigned char* glyph = kGlyphs[glyph_index(static_cast<unsigned char>(text[j]))];
         for (int c = 0; c < kGlyphColumns; ++c)
             for (int r = 0; r < kGlyphRows; ++r)

@@ -12,7 +12,7 @@
 
 // Colours, 0x00RRGGBB.
 constexpr uint32_t kSplashBackground = 0x000E0F1A;
-constexpr uint32_t kSplashTitle = 0x00FF5C8A;       // also the progress fill
+constexpr uint32_t kSplashTitle = 0x00FF5C8A;  // also the progress fill
 constexpr uint32_t kSplashLineText = 0x00C8CDE1;
 constexpr uint32_t kSplashPercentText = 0x008A90AD;
 constexpr uint32_t kProgressTrough = 0x00191B2E;

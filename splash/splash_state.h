@@ -16,16 +16,16 @@ constexpr int kSplashWidth = 460;
 constexpr int kSplashHeight = 250;
 
 struct splash_state {
-    plat_lock lock;                    // guards line and percent, and the reading of frame
-    char line[kSplashLineSize];        // only glyphs of the splash font and single spaces
-    int32_t percent;                   // negative: no progress bar
-    std::atomic<int32_t> active;       // non-zero while the splash is meant to run
-    std::atomic<plat_window> window;   // set by the splash thread; null while no window exists
-    plat_thread thread;                // the splash thread, null when none
-    uint32_t* surface_bits;            // kSplashWidth x kSplashHeight pixels
-    void* surface_bitmap;              // what owns the bits (a DIB section on Windows)
-    void* memory_dc;                   // the DC the bitmap is selected into (Windows only)
-    int32_t frame;                     // timer ticks since the splash started; splash thread only
+    plat_lock lock;                   // guards line and percent, and the reading of frame
+    char line[kSplashLineSize];       // only glyphs of the splash font and single spaces
+    int32_t percent;                  // negative: no progress bar
+    std::atomic<int32_t> active;      // non-zero while the splash is meant to run
+    std::atomic<plat_window> window;  // set by the splash thread; null while no window exists
+    plat_thread thread;               // the splash thread, null when none
+    uint32_t* surface_bits;           // kSplashWidth x kSplashHeight pixels
+    void* surface_bitmap;             // what owns the bits (a DIB section on Windows)
+    void* memory_dc;                  // the DC the bitmap is selected into (Windows only)
+    int32_t frame;                    // timer ticks since the splash started; splash thread only
 };
 
 extern splash_state g_splash;

@@ -2,8 +2,8 @@
 // core relies on. It exists so the same core runs natively under unit tests,
 // sanitizers and fuzzers; it is not a product.
 #include <dirent.h>
-#include <pthread.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/types.h>
@@ -174,10 +174,8 @@ bool posix_set_file_attributes(const char* path, uint32_t attributes) {
     struct stat st;
     if (stat(p.c_str(), &st) != 0) return false;
     mode_t mode = st.st_mode & 07777;
-    if (attributes & PLAT_ATTR_READONLY)
-        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
-    else
-        mode |= S_IWUSR;
+    if (attributes & PLAT_ATTR_READONLY) mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else mode |= S_IWUSR;
     return ::chmod(p.c_str(), mode) == 0;
 }
 
@@ -244,12 +242,9 @@ bool posix_local_appdata(char* buffer) {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
     std::string dir;
-    if (xdg && *xdg)
-        dir = xdg;
-    else if (home && *home)
-        dir = std::string(home) + "/.local/share";
-    else
-        return false;
+    if (xdg && *xdg) dir = xdg;
+    else if (home && *home) dir = std::string(home) + "/.local/share";
+    else return false;
     return copy_out(dir, buffer, 260) != 0;
 }
 
@@ -307,8 +302,7 @@ int posix_putenv(const char* assignment) { return ::putenv(const_cast<char*>(ass
 
 void posix_sleep(uint32_t milliseconds) {
     timespec ts{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 // Handles carry a file descriptor plus one, so that null means "none".

@@ -82,8 +82,8 @@ unsigned long splash_thread_main(void*) {
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
 
-    HWND window = CreateWindowExA(0, kClassName, kTitle, kStyle, left, top, width, height, nullptr, nullptr,
-                                  instance, nullptr);
+    HWND window =
+        CreateWindowExA(0, kClassName, kTitle, kStyle, left, top, width, height, nullptr, nullptr, instance, nullptr);
     if (!window) {
         // Nothing else exists yet. The run goes on without a splash.
         g_splash.active.store(0, std::memory_order_relaxed);
@@ -148,11 +148,8 @@ LRESULT CALLBACK splash_window_proc(HWND window, UINT message, WPARAM wparam, LP
             // The close box, the system menu's Close and Alt+F4 all end here:
             // the splash stays until the launcher closes it.
             return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcA(window, message, wparam, lparam);
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        default: return DefWindowProcA(window, message, wparam, lparam);
     }
 }
 
@@ -161,7 +158,6 @@ bool splash_post_quit(void* window) { return PostMessageA(static_cast<HWND>(wind
 void splash_let_window_settle() {
     constexpr DWORD kSettleMs = 1000, kPollMs = 5;
     const DWORD start = GetTickCount();
-    while (splash_is_active() && !g_splash.window.load(std::memory_order_relaxed) &&
-           GetTickCount() - start < kSettleMs)
+    while (splash_is_active() && !g_splash.window.load(std::memory_order_relaxed) && GetTickCount() - start < kSettleMs)
         Sleep(kPollMs);
 }

@@ -68,7 +68,7 @@ plat_http win_http_open(const plat_http_request& request) {
     if (!f) return nullptr;
     http_handles h = {};
     h.session = f->open(wide(request.user_agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0);
+                        WINHTTP_NO_PROXY_BYPASS, 0);
     if (!h.session) return nullptr;
     h.connection = f->connect(h.session, wide(request.host), request.port, 0);
     if (!h.connection) {
@@ -76,7 +76,7 @@ plat_http win_http_open(const plat_http_request& request) {
         return nullptr;
     }
     h.request = f->open_request(h.connection, L"GET", wide(request.object), nullptr, WINHTTP_NO_REFERER,
-                                   WINHTTP_DEFAULT_ACCEPT_TYPES, request.secure ? WINHTTP_FLAG_SECURE : 0);
+                                WINHTTP_DEFAULT_ACCEPT_TYPES, request.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!h.request) {
         close_all(&h);
         return nullptr;

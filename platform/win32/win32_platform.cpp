@@ -12,8 +12,8 @@
 #include <new>
 
 #include "platform/ops.h"
-#include "platform/win32/win32_layer.h"
 #include "platform/win32/splash_window.h"
+#include "platform/win32/win32_layer.h"
 
 namespace {
 
@@ -83,8 +83,7 @@ uint32_t win_temp_path(char* buffer, uint32_t size) { return GetTempPathA(size, 
 
 bool win_local_appdata(char* buffer) {
     buffer[0] = 0;
-    return SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr,
-                                      SHGFP_TYPE_CURRENT, buffer));
+    return SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer));
 }
 
 uint32_t win_module_path(char* buffer, uint32_t size) { return GetModuleFileNameA(nullptr, buffer, size); }
@@ -157,8 +156,8 @@ bool win_start_process(char* command_line, const plat_start_options& options, pl
     PROCESS_INFORMATION pi;
     std::memset(&pi, 0, sizeof pi);
     DWORD flags = options.no_window ? CREATE_NO_WINDOW : 0;
-    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, options.inherit_handles ? TRUE : FALSE, flags,
-                        nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, options.inherit_handles ? TRUE : FALSE, flags, nullptr,
+                        nullptr, &si, &pi))
         return false;
     out->process = pi.hProcess;
     out->thread = pi.hThread;

@@ -5,6 +5,7 @@
 
 #include "core/launcher_main.h"
 #include "platform/win32/splash_window.h"
+#include "splash/splash.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // From here on every DLL, including those that Windows' own libraries load
@@ -13,5 +14,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     const int code = launcher_main(__argc, __argv);
     splash_let_window_settle();
+    // The splash stays up until the run is over, and goes just before the
+    // process: under Wine a process that ends while its splash thread still
+    // owns a window is at times killed (exit code -9) instead of ending with
+    // its own code.
+    splash_stop();
     return code;
 }

@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""python3 tests/e2e/run_e2e.py [-j N] [-k substring]: the real executable's
-tests in one Wine session. Most of their time is the launcher's own waits, so
-tests run side by side; a class with `serial = True` runs alone afterwards."""
+"""python3 tests/e2e/run_e2e.py [-k substring]: the real executable's tests in one
+Wine session. Most of their time is the launcher's own waits, so tests run four
+side by side; a class with `serial = True` runs alone afterwards."""
 
-import argparse
 import sys
 import time
 import unittest
@@ -26,15 +25,13 @@ def run_one(test):
     return not (result.failures or result.errors)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("-j", type=int, default=4, help="tests run side by side")
-    parser.add_argument("-k", default="", help="only tests whose id contains this")
-    args = parser.parse_args()
-    here = str(Path(__file__).parent)
-    tests = [t for t in flatten(unittest.defaultTestLoader.discover(here, top_level_dir=here)) if args.k in t.id()]
+def main(args):
+    if args[:1] not in ([], ["-k"]) or len(args) not in (0, 2):
+        sys.exit(__doc__)
+    only, here = args[-1] if args else "", str(Path(__file__).parent)
+    tests = [t for t in flatten(unittest.defaultTestLoader.discover(here, top_level_dir=here)) if only in t.id()]
     start = time.monotonic()
-    with harness.WineSession() as harness.SESSION, ThreadPoolExecutor(max(1, args.j)) as pool:
+    with harness.WineSession() as harness.SESSION, ThreadPoolExecutor(4) as pool:
         ok = all(list(pool.map(run_one, [t for t in tests if not getattr(t, "serial", False)])))
         ok = all([run_one(t) for t in tests if getattr(t, "serial", False)]) and ok
     print(f"e2e: {len(tests)} tests in {time.monotonic() - start:.0f}s: {'passed' if ok else 'FAILED'}")
@@ -42,4 +39,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(sys.argv[1:]))

@@ -5,7 +5,6 @@ import hashlib
 import random
 import re
 import struct
-import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 import zlib
@@ -40,9 +39,8 @@ class WindowsBuild(unittest.TestCase):
                                                   "conversions": "22|a\\b|-7|4000000000|0a|%"})
 
     def test_the_codecs_take_the_processors_paths_where_it_has_them_and_the_portable_ones_when_told(self):
-        folder = Path(tempfile.mkdtemp(dir=harness.SESSION.work))
-        # Words, runs and noise (literals, short and long matches, stored
-        # blocks), not a whole number of SHA-256 blocks.
+        folder = harness.SESSION.work
+        # Words, runs and noise (literals, short and long matches, stored blocks), not whole SHA-256 blocks.
         rng = random.Random(8)
         data = b"".join(rng.choice([b"room code bundle patch " * rng.randrange(10, 300), rng.randbytes(3000),
                                     bytes([rng.randrange(256)]) * rng.randrange(300, 3000)])

@@ -16,42 +16,37 @@ UPDATE_HOST = re.search(r"PELKO_UPDATE_HOST:STRING=(.*)", (WINDOWS_BUILD / "CMak
 class Install(PlayerTest):
     def test_a_release_from_the_site_starts_with_its_records_command_line_log_environment_and_folder(self):
         p = self.player
-        site = self.enterContext(Site(p))
+        site = Site(self)
         site.publish("1.0")
         self.assertExit(p.run("2", "pelko://join/wxyz", "--safe"))
         agent = f"Pelko/1.0 (+https://{UPDATE_HOST})"
-        self.assertEqual(site.requests, [("/releases/manifest.json", agent),
-                                         ("/releases/pelko-1.0-windows.zip", agent)])
+        self.assertEqual(site.requests, [(f"/releases/{n}", agent) for n in ("manifest.json", "pelko-1.0-windows.zip")])
         game = p.home / "app.1.0" / "kestrel-core"
         for record in (p.home / "version.txt", game / "version.txt"):
             self.assertEqual(record.read_bytes(), b"1.0\r\n")  # text mode; softrender.txt is binary
         self.assertEqual((game / "softrender.txt").read_bytes(), b"1\n")
-        g = win_path(game)
+        g, report = win_path(game), p.game_report()
         argv = [f"{g}\\Pelko.exe", f"{g}\\patched.nds", g, "2", "127.0.0.1", "6100", "--room=WXYZ"]
-        report = p.game_report()
-        self.assertEqual(report["cmdline"], '"{}" "{}" "{}" 2 127.0.0.1 6100 --room=WXYZ'.format(*argv))
-        self.assertEqual(report["argv"], argv)
-        self.assertEqual(report["env"], {"VELA_NOOPEN": "1", "VELA_STREAM": "8199", "PELKO_VIA_UPDATER": "1",
-                                         "VELA_NATIVE": "1"})
         # The game inherits the launcher's current folder (not its own), and game.log for both its streams.
-        self.assertEqual((report["cwd"].lower(), report["std_handles"]), (win_path(p.root).lower(), "shared"))
+        self.assertEqual([report[k] for k in ("cmdline", "argv", "env", "std_handles")], [
+            '"{}" "{}" "{}" 2 127.0.0.1 6100 --room=WXYZ'.format(*argv), argv,
+            {"VELA_NOOPEN": "1", "VELA_STREAM": "8199", "PELKO_VIA_UPDATER": "1", "VELA_NATIVE": "1"}, "shared"])
+        self.assertEqual(report["cwd"].lower(), win_path(p.root).lower())
 
         # The player's files (binary too) follow the update, a dump becomes the ROM, and no display is needed.
         files = {"keymap.txt": b"A=X\r\n", "savestate.vela": bytes(range(256)) * 4}
-        subprocess.run([ROOT / "build" / "native" / "tools" / "rom_standin", "dump", p.root / "dump"], check=True,
-                       timeout=60)
+        subprocess.run([ROOT / "build/native/tools/rom_standin", "dump", p.root / "dump"], check=True, timeout=60)
         for name, data in files.items():
             (game / name).write_bytes(data)
         first_log = (p.home / "game.log").read_bytes()
         site.publish("1.1")
-        r = p.run(env={"VELA_ROM": win_path(p.root / "dump")}, display=False, timeout=120)
+        r = p.run(env={"VELA_ROM": win_path(p.root / "dump"), "DISPLAY": None}, timeout=120)
         self.assertExit(r)
         self.assertLess(r.elapsed, 15.0)
         self.assertEqual((p.home / "version.txt").read_bytes(), b"1.1\r\n")
         for name, data in files.items():
             self.assertEqual((p.home / "app.1.1" / "kestrel-core" / name).read_bytes(), data, name)
-        self.assertEqual((p.home / "game.1.log").read_bytes(), first_log)
-        self.assertEqual((p.home / "game.prev.log").read_bytes(), first_log)
+        self.assertEqual([(p.home / n).read_bytes() for n in ("game.1.log", "game.prev.log")], [first_log] * 2)
         self.assertEqual(hashlib.sha256((p.home / "app.1.1" / "kestrel-core" / "patched.nds").read_bytes()).hexdigest(),
                          (ROOT / "assets" / "patched_rom.sha256").read_text().split()[0])
 
@@ -59,13 +54,13 @@ class Install(PlayerTest):
 class SelfUpdate(PlayerTest):
     def test_the_running_launcher_is_renamed_and_the_new_builds_exit_code_ends_the_run(self):
         p = self.player
-        new_build = p.root / "new-build.exe"  # the same program with another digest
-        new_build.write_bytes(LAUNCHER_EXE.read_bytes() + b"\0build 2\0")
+        (new_build := p.root / "new-build.exe").write_bytes(LAUNCHER_EXE.read_bytes() + b"\0build 2\0")  # new digest
         installed = p.home / "Pelko-Setup.exe"
         self.assertExit(p.run(env={"VELA_ONETAP_TEST": win_path(p.root / "x.txt")}))  # installs the launcher
         # The new build cannot install the bundle, whose digest never matches: it ends with exit code 1.
-        site = self.enterContext(Site(p))
-        site.publish("1.0", launcher=new_build, bundle_sha256="0" * 64)
+        site = Site(self)
+        site.publish("1.0", launcher=new_build)
+        (site.releases / "pelko-1.0-windows.zip").write_bytes(b"not the bundle the manifest names")
         r = p.run(exe=installed, timeout=120)
         self.assertExit(r, 1)
         self.assertGreaterEqual(r.elapsed, 8.0)
@@ -89,8 +84,7 @@ class InviteInstaller(PlayerTest):
         game = p.install("1.0")
         p.launcher = p.launcher.rename(p.downloads / "Pelko-Setup-AB12.exe")
         (p.downloads / "Pelko-Setup.exe").write_bytes(b"an older download")
-        r = p.run(env={"VELA_HOME": "", "VELA_ONETAP_TEST": win_path(p.root / "onetap.txt")})
-        self.assertExit(r)
+        self.assertExit(p.run(env={"VELA_HOME": "", "VELA_ONETAP_TEST": win_path(p.root / "onetap.txt")}))
         self.assertEqual((p.root / "onetap.txt").read_bytes(), b"roomcode=AB12 from_filename=1\r\n")
         self.assertEqual(sorted(f.name for f in p.downloads.iterdir()), ["Pelko-Setup.exe"])
         for copy in (p.downloads / "Pelko-Setup.exe", p.home / "Pelko-Setup.exe"):

@@ -13,27 +13,20 @@ jobs="${PELKO_FUZZ_JOBS:-$(nproc)}"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz >/dev/null
 
-# One target: its log and an exit status file under build/fuzz.
+# One target: its log under build/fuzz, and a status file there saying ok when it ends clean.
 run_target() {
   local name=$1
   local corpus="tests/fuzz/corpus/${name#fuzz_}" work="build/fuzz/corpus-${name#fuzz_}"
   local seeds=()
   mkdir -p "$work"
   [ -d "$corpus" ] && seeds=("$corpus")
-  if ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-      "build/fuzz/tests/fuzz/$name" -max_total_time="$seconds" -malloc_limit_mb=2048 -rss_limit_mb=4096 \
-      -timeout=10 -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" "$work" "${seeds[@]}" \
-      > "build/fuzz/$name.log" 2>&1; then
-    echo ok > "build/fuzz/$name.status"
-  else
-    echo failed > "build/fuzz/$name.status"
-  fi
+  ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "build/fuzz/tests/fuzz/$name" -max_total_time="$seconds" -malloc_limit_mb=2048 -rss_limit_mb=4096 \
+    -timeout=10 -print_final_stats=0 -artifact_prefix="build/fuzz/$name-" "$work" "${seeds[@]}" \
+    > "build/fuzz/$name.log" 2>&1 && echo ok > "build/fuzz/$name.status"
 }
 
-names=()
-for source in tests/fuzz/fuzz_*.cpp; do
-  [ -e "$source" ] && names+=("$(basename "$source" .cpp)")
-done
+mapfile -t names < <(basename -s .cpp tests/fuzz/fuzz_*.cpp)
 
 running=0
 for name in "${names[@]}"; do

@@ -118,9 +118,7 @@ TEST_F(Hardening, AFullDiskKeepsTheInstalledVersion) {
         EXPECT_EQ(run(), 0);
         EXPECT_TRUE(logged(std::string(c.version) == "1.0" ? "  (extract failed)\n" : "  installed 1.1.\n")) << log;
         EXPECT_EQ(read_file(home + "/version.txt"), c.version + std::string("\n"));
-        if (c.free == 5003) {
-            EXPECT_EQ(files_below(home + "/app.1.1"), (std::map<std::string, std::string>{}));
-        }
+        if (c.free == 5003) { EXPECT_EQ(files_below(home + "/app.1.1"), (std::map<std::string, std::string>{})); }
         EXPECT_EQ(file_exists(home + "/app.1.1/kestrel-core/Pelko.exe"), std::string(c.version) == "1.1");
     }
     const std::vector<uint8_t> dump = standin_dump();

@@ -22,16 +22,18 @@ protected:
     }
     // Files (a directory where the name ends in "/") below the home.
     void add(const std::vector<std::string>& files) {
-        for (const std::string& f : files) f.back() == '/' ? make_dirs(home + "/" + f) : write_file(home + "/" + f, "x");
+        for (const std::string& f : files)
+            f.back() == '/' ? make_dirs(home + "/" + f) : write_file(home + "/" + f, "x");
     }
 };
 
 // A record is its first line, cut to the buffer; one that is not UTF-8 was
 // written by an earlier build in the legacy code page (natively ISO 8859-1).
 TEST_F(Home, ARecordIsItsFirstLineCutToTheBufferInUtf8) {
-    const std::pair<std::string, std::string> records[] = {
-        {"1.4\r\nsecond", "1.4"}, {std::string(300, 'v'), std::string(127, 'v')},
-        {"C:\\Jos\xC3\xA9\n", "C:\\Jos\xC3\xA9"}, {"C:\\Jos\xE9\n", "C:\\Jos\xC3\xA9"}};
+    const std::pair<std::string, std::string> records[] = {{"1.4\r\nsecond", "1.4"},
+                                                           {std::string(300, 'v'), std::string(127, 'v')},
+                                                           {"C:\\Jos\xC3\xA9\n", "C:\\Jos\xC3\xA9"},
+                                                           {"C:\\Jos\xE9\n", "C:\\Jos\xC3\xA9"}};
     for (const auto& [content, first_line] : records) {
         char out[128];
         write_file(tmp.at("record.txt"), content);
@@ -108,20 +110,20 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
     const struct {
         std::vector<std::string> files;
         const char* current;  // the current record, or none
-        bool unwritable, manifest_read;
+        bool manifest_read;
         int result;
         std::string dir, exe, log, current_after, line;
     } cases[] = {
-        {{"app.7/kestrel-core/Pelko.exe"}, "app.7", false, false, kRunGoesOn, "app.7", "app.7", "", "app.7", ""},
-        {{"app.7/kestrel-core/kestrel-core.exe"}, "app.7", false, false, kRunGoesOn, "app.7", "app.7",
+        // clang-format off
+        {{"app.7/kestrel-core/Pelko.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7", "", "app.7", ""},
+        {{"app.7/kestrel-core/kestrel-core.exe"}, "app.7", false, kRunGoesOn, "app.7", "app.7",
          "launch: pre-rename install -> using kestrel-core.exe\n", "app.7", ""},
-        {{"app.2.1/kestrel-core/Pelko.exe"}, nullptr, false, false, kRunGoesOn, "app.2.1", "app.2.1", "", "", ""},
-        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", false, false, kRunGoesOn, "app.4", "app.3",
+        {{"app.2.1/kestrel-core/Pelko.exe"}, nullptr, false, kRunGoesOn, "app.2.1", "app.2.1", "", "", ""},
+        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", false, kRunGoesOn, "app.4", "app.3",
          "fallback", "app.3", ""},
-        {{"app.3/kestrel-core/Pelko.exe", "app.4/kestrel-core/"}, "app.4", true, false, kRunGoesOn, "app.4", "app.3",
-         "fallback", "app.4", ""},
-        {{}, "app.5", false, false, 1, "", "", "", "app.5", "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
-        {{}, "app.5", false, true, 1, "", "", "", "app.5", "GAME FILES MISSING. REOPEN TO REINSTALL."},
+        {{}, "app.5", false, 1, "", "", "", "app.5", "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION"},
+        {{}, "app.5", true, 1, "", "", "", "app.5", "GAME FILES MISSING. REOPEN TO REINSTALL."},
+        // clang-format on
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -130,7 +132,6 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
         add(c.files);
         auto dir = [&](const std::string& version) { return whome + "\\" + version + "\\kestrel-core"; };
         if (c.current) write_file(home + "/current.txt", dir(c.current));
-        fake.fail = [&c](const std::string& op, const std::string&) { return c.unwritable && op == "fopen w"; };
         fake.sleeps.clear();
         run_context ctx{};
         std::snprintf(ctx.home, sizeof ctx.home, "%s", whome.c_str());
@@ -145,8 +146,9 @@ TEST_F(Home, ResolveGameFindsTheGameOrEndsTheRun) {
             EXPECT_EQ(fake.sleeps, std::vector<uint32_t>{8000});
             continue;
         }
-        const std::string exe = dir(c.exe) + (c.files[0].find("kestrel-core.exe") != std::string::npos
-                                                  ? "\\kestrel-core.exe" : "\\Pelko.exe");
+        const std::string exe =
+            dir(c.exe) +
+            (c.files[0].find("kestrel-core.exe") != std::string::npos ? "\\kestrel-core.exe" : "\\Pelko.exe");
         EXPECT_EQ(ctx.game_dir, dir(c.dir));
         EXPECT_EQ(ctx.game_exe, exe);
         EXPECT_EQ(ctx.patched_rom, dir(c.dir) + "\\patched.nds");

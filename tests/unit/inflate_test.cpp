@@ -1,6 +1,5 @@
-// The inflate decoder against zlib and real encoders, and on streams written by
-// hand with their own expected bytes. Both paths decode every stream and must
-// agree, with the input and the output each ending against an unreadable page.
+// The inflate decoder against zlib and real encoders, and on streams written by hand with their own expected bytes.
+// Both paths decode every stream and must agree, with the input and the output each ending against an unreadable page.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -28,13 +27,11 @@ struct Guarded {
         data = map + length - page - size;
     }
     ~Guarded() { munmap(map, length); }
-    Guarded(const Guarded&) = delete;
     size_t length;
     uint8_t *map, *data;
 };
 
-// Decodes stream with capacity bytes of room on both paths (inflate_raw, with
-// the BMI loop where the processor has it, and inflate_raw_portable).
+// Decodes stream into capacity bytes on inflate_raw (the BMI loop where the processor has it) and the portable path.
 Decoded inflate_both(const std::string& stream, uint64_t capacity) {
     Guarded in(stream.size());
     std::copy(stream.begin(), stream.end(), in.data);
@@ -48,29 +45,12 @@ Decoded inflate_both(const std::string& stream, uint64_t capacity) {
     return decoded[0];
 }
 
-// zlib's raw inflate, when it reaches the end of the final block.
-Decoded zlib_inflate(const std::string& stream) {
-    std::string out(1 << 16, '\0');
-    z_stream z = {};
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
-    z.avail_in = static_cast<uInt>(stream.size());
-    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    z.avail_out = static_cast<uInt>(out.size());
-    const bool whole = inflateInit2(&z, -15) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END;
-    inflateEnd(&z);
-    return whole ? Decoded(out.substr(0, z.total_out)) : kFails;
-}
-
-// zlib at every level and strategy and with sync flushes, and the other
-// encoders. The streams of the inputs marked fail at every capacity below their
-// size and decode above it (the fast loop stops 265 bytes before the end).
+// zlib at every level and strategy and with sync flushes, and the other encoders. The streams of the smaller inputs
+// fail at every capacity below their size and decode above it (the fast loop stops 265 bytes before the end).
 TEST(InflatePeers, StreamsOfRealEncodersDecodeToTheOriginal) {
-    const std::string runs = std::string(3000, 'a') + std::string(700, '\0') + "abcabcabc" + std::string(900, 'z');
-    const std::pair<std::string, bool> inputs[] = {{"", false}, {mixed_content(300 << 10, 1), false},
-                                                   {random_bytes(70 << 10, 2), false},  // stored blocks
-                                                   {mixed_content(24 << 10, 31), true}, {runs, true}};
     TempDir tmp;
-    for (const auto& [data, every_capacity] : inputs) {
+    for (const std::string& data : {std::string(), mixed_content(300 << 10, 1), mixed_content(24 << 10, 31),
+                                    random_bytes(70 << 10, 2)}) {  // the last in stored blocks
         std::vector<std::string> streams = {zlib_raw_deflate(data, 6, Z_DEFAULT_STRATEGY, 3000)};
         for (int level = 0; level <= 9; ++level) streams.push_back(zlib_raw_deflate(data, level));
         for (int strategy : {Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE, Z_FILTERED})
@@ -78,23 +58,20 @@ TEST(InflatePeers, StreamsOfRealEncodersDecodeToTheOriginal) {
         write_file(tmp.at("in"), data);
         for (std::string tool : {"gzip -1 -c", "gzip -9 -c", "libdeflate-gzip -1 -c", "libdeflate-gzip -12 -c",
                                  "pigz -11 -c", "7zz a -tgzip -mx9 -bso0 -bsp0 -so x.gz"}) {
-            // pigz -11 is zopfli: slow, so only on the smaller inputs.
-            if (data == runs || (tool[0] == 'p' && data.size() > 50000)) continue;
+            if (tool[0] == 'p' && data.size() > 50000) continue;  // pigz -11 is zopfli: slow
             std::string gzip;  // header, the name if FNAME is set, the stream, then the trailer
             ASSERT_TRUE(run_tool("cd " + shell_quote(tmp.path()) + " && " + tool + " in", &gzip));
-            ASSERT_TRUE(gzip.size() > 10 && gzip.compare(0, 3, "\x1f\x8b\x08") == 0 && !(gzip[3] & ~8)) << tool;
             streams.push_back(gzip.substr(gzip[3] ? gzip.find('\0', 10) + 1 : 10));
         }
         for (size_t i = 0; i < streams.size(); ++i) {
             EXPECT_TRUE(inflate_both(streams[i], data.size()) == data) << "stream " << i << " of " << data.size();
-            for (size_t c = 0; every_capacity && c <= data.size() + 2; c = c == 40 ? data.size() - 300 : c + 1)
+            for (size_t c = 0; data.size() < 30000 && c <= data.size() + 2; c = c == 40 ? data.size() - 300 : c + 1)
                 ASSERT_EQ(inflate_both(streams[i], c).has_value(), c >= data.size()) << "stream " << i << ", " << c;
         }
     }
 }
 
-// Fields least significant bit first, Huffman codes ({code, length}) most
-// significant bit first.
+// Fields least significant bit first, Huffman codes most significant bit first.
 struct BitWriter {
     std::string bytes;
     size_t count = 0;
@@ -109,8 +86,7 @@ struct BitWriter {
     }
 };
 
-// The codes the canonical walk (RFC 1951, 3.2.2) assigns from lengths; a set
-// that runs out of room leaves the symbols past that point without one ({0, 0}).
+// The canonical codes (RFC 1951, 3.2.2) of lengths; a set that runs out of room leaves the rest without one ({0, 0}).
 std::vector<std::pair<uint32_t, int>> walk_codes(const std::vector<int>& lengths) {
     std::vector<std::pair<uint32_t, int>> codes(lengths.size(), {0, 0});
     uint32_t next = 0;  // counts on past the room a length has
@@ -120,8 +96,7 @@ std::vector<std::pair<uint32_t, int>> walk_codes(const std::vector<int>& lengths
     return codes;
 }
 
-// A final dynamic block's header: HLIT, HDIST, a complete code-length code of
-// 4- and 5-bit codes, then code-length symbols ({symbol, extra bits}).
+// A final dynamic block's header: HLIT, HDIST, a complete code-length code (of 4 and 5 bits), then ops {symbol, extra}.
 void dynamic_header(BitWriter& w, int hlit, int hdist, const std::vector<std::pair<int, int>>& ops) {
     std::vector<int> code_lengths(19, 4);
     std::fill(code_lengths.begin() + 10, code_lengths.begin() + 16, 5);
@@ -141,77 +116,67 @@ void dynamic_header(BitWriter& w, const std::vector<int>& literal, const std::ve
     dynamic_header(w, int(literal.size()) - 257, int(distance.size()) - 1, ops);
 }
 
-// The longest codes with the most extra bits, where the fast loop reads
-// furthest ahead: after 32 KB of stored history, literals of 11 bits and
-// matches whose length codes (of 11 and 15 bits, linked) take 5 extra bits and
-// whose distance codes (of 15 bits) take 13. Each block decodes to what was
-// written, and cut at any length it fails.
+// The longest codes with the most extra bits, where the fast loop reads furthest ahead: after 32 KB of stored
+// history, literals of 11 bits and matches whose length codes (of 11 and 15 bits, linked) take 5 extra bits and
+// whose distance codes (of 15 bits) take 13. Each block decodes to what was written, and cut at any length it fails.
 TEST(InflateEdges, TheLongestCodesNeverMakeTheFastLoopReadPastTheInput) {
     std::mt19937 engine(41);
-    const std::string history = random_bytes(32768, 42);
     for (int round = 0; round < 40; ++round) {
-        std::vector<int> literal(286, 0), distance(30, 0), symbols;
+        std::vector<int> literal(286, 0), distance(30, 0);
         for (int c = 'a'; c <= 'z'; ++c) literal[c] = c <= 'h' || engine() % 3 == 0 ? 11 : 0;
         literal[256] = literal[281] = literal[282] = 11;
         literal[283] = literal[284] = distance[28] = distance[29] = 15;
-        for (int s = 0; s < 286; ++s)
-            if (literal[s] && s != 256) symbols.push_back(s);
-        BitWriter w{std::string("\0\0\x80\xff\x7f", 5) + history, 8 * (5 + history.size())};  // a stored block
-        const size_t block_start = w.bytes.size();
+        std::string out = random_bytes(32768, 42);
+        BitWriter w{std::string("\0\0\x80\xff\x7f", 5) + out, 8 * (5 + out.size())};  // a stored block
         dynamic_header(w, literal, distance);
-        const auto lit = walk_codes(literal), dist = walk_codes(distance);
-        std::string out = history;
         for (int i = 0; i < 120; ++i) {
-            const int s = symbols[engine() % symbols.size()], d = 28 + engine() % 2;
-            w.code(lit[s]);
+            const int s = engine() % 2 ? 'a' + engine() % 8 : 281 + engine() % 4, d = 28 + engine() % 2;
+            w.code(walk_codes(literal)[s]);
             if (s < 256) out += static_cast<char>(s);
             if (s < 256) continue;
             const uint32_t extra = engine() % 32, base = d == 28 ? 16385 : 24577, back = base + engine() % 8192;
             w.bits(extra, 5);
-            w.code(dist[d]);
+            w.code(walk_codes(distance)[d]);
             w.bits(back - base, 13);
             for (uint32_t k = 0; k < 131 + 32 * (s - 281) + extra; ++k) out += out[out.size() - back];
         }
-        w.code(lit[256]);
+        w.code(walk_codes(literal)[256]);
         ASSERT_EQ(inflate_both(w.bytes, out.size() + 300), out) << "round " << round;
-        for (size_t cut = block_start + round % 4; cut < w.bytes.size(); cut += round < 4 ? 1 : 4)
+        for (size_t cut = 5 + 32768 + round % 4; cut < w.bytes.size(); cut += round < 4 ? 1 : 4)
             ASSERT_EQ(inflate_both(w.bytes.substr(0, cut), out.size()), kFails) << "round " << round << ", cut " << cut;
     }
 }
 
-// A final fixed-code block: literals, then optionally a length symbol without
-// extra bits, a distance code and its extra bits, then the end of block.
-std::string fixed_block(const std::string& literals, int length_symbol = -1, int distance_code = 0, int extra = 0,
-                        int extra_bits = 0) {
-    auto code = [](int s) {
-        return s < 144 ? std::pair<uint32_t, int>(0x30 + s, 8) : s < 256 ? std::pair<uint32_t, int>(0x190 + s - 144, 9)
-             : s < 280 ? std::pair<uint32_t, int>(s - 256, 7) : std::pair<uint32_t, int>(0xC0 + s - 280, 8);
-    };
+// A final fixed-code block: literals, maybe a length symbol (no extra bits) and a distance code with its extra bits.
+std::string fixed_block(const std::string& literals, int length_symbol = -1, uint32_t distance = 0, int extra = 0) {
+    std::vector<int> lengths(288, 8);
+    for (int s = 144; s < 280; ++s) lengths[s] = s < 256 ? 9 : 7;
+    const auto code = walk_codes(lengths);
     BitWriter w;
     w.bits(0b011, 3);
-    for (char c : literals) w.code(code(static_cast<uint8_t>(c)));
+    for (char c : literals) w.code(code[static_cast<uint8_t>(c)]);
     if (length_symbol >= 0) {
-        w.code(code(length_symbol));
-        w.code({distance_code, 5});
-        w.bits(extra, extra_bits);
+        w.code(code[length_symbol]);
+        w.code({distance, 5});
+        w.bits(extra, distance < 4 ? 0 : distance / 2 - 1);
     }
-    w.code(code(256));
+    w.code(code[256]);
     return w.bytes;
 }
 
-// A final dynamic block of 257 literal/length codes, those named given a
-// length, and one distance code without one; then these symbols.
-std::string dynamic_block(const std::vector<std::pair<int, int>>& lengths, const std::vector<int>& symbols) {
-    std::vector<int> literal(257, 0);
+// A final dynamic block of `literals` literal/length codes, those named given a length, and `distances` without one.
+std::string dynamic_block(const std::vector<std::pair<int, int>>& lengths, const std::vector<int>& symbols,
+                          int literals = 257, int distances = 1) {
+    std::vector<int> literal(literals, 0);
     for (auto [symbol, length] : lengths) literal[symbol] = length;
     BitWriter w;
-    dynamic_header(w, literal, {0});
+    dynamic_header(w, literal, std::vector<int>(distances, 0));
     for (int symbol : symbols) w.code(walk_codes(literal)[symbol]);
     return w.bytes;
 }
 
-// "aaaa" from 'a' (code 10), end of block (11), length 257 (0) and distance 0 (0), in 259 code
-// lengths (HLIT 258, HDIST 1): first_run sends the first three, last_run the distance code's.
+// "aaaa" from 'a' (code 10), end of block (11), length 257 (0) and distance 0 (0), in 259 code lengths (HLIT 258,
+// HDIST 1): first_run sends the first three, last_run the distance code's.
 std::string aaaa_stream(std::pair<int, int> first_run, std::pair<int, int> last_run) {
     BitWriter w;
     dynamic_header(w, 1, 0, {first_run, {18, 83}, {2, 0}, {18, 127}, {18, 9}, {2, 0}, {1, 0}, last_run});
@@ -220,52 +185,51 @@ std::string aaaa_stream(std::pair<int, int> first_run, std::pair<int, int> last_
 }
 
 TEST(InflateEdges, HandBuiltStreamsDecodeWholeOrFail) {
-    const std::string pad(32, '\0');  // more input than the fast loop needs
+    const std::string pad(32, '\0');                      // more input than the fast loop needs
     const std::string high = "\xc8\xc9\xca\xcb\xcc\xcd";  // 3 + 6 * 9 + 7 bits: the end of block ends a byte
-    auto counts = [&](int hlit, int hdist) {  // a dynamic header with these HLIT and HDIST fields
-        BitWriter w;
-        dynamic_header(w, hlit, hdist, {});
-        return w.bytes + pad;
-    };
-    const struct {
-        const char* name;
-        std::string stream;
-        Decoded expected;
-        bool lenient = false;  // decoded here, refused by zlib
-    } cases[] = {
+    // {what, stream, what it decodes to, lenient: decoded here, refused by zlib}
+    const std::tuple<const char*, std::string, Decoded, bool> cases[] = {
+        // clang-format off
         {"stored block whose NLEN is not the complement", std::string("\x01\x03\x00\x12\x34" "abc", 8), "abc", true},
-        {"stored block cut in NLEN", std::string("\x01\x03\x00\xfc", 4), kFails},
-        {"stored block cut in its data", std::string("\x01\x03\x00\xfc\xff" "ab", 7), kFails},
-        {"reserved block type", "\x07" + pad, kFails},
+        {"stored block cut in NLEN", std::string("\x01\x03\x00\xfc", 4), kFails, false},
+        {"stored block cut in its data", std::string("\x01\x03\x00\xfc\xff" "ab", 7), kFails, false},
+        {"reserved block type", "\x07" + pad, kFails, false},
         {"a non-final block, a final one, and one more ignored",
-         std::string("\x00\x02\x00\xfd\xff" "ab\x01\x01\x00\xfe\xff" "c\x01\x01\x00\xfe\xff" "d", 19), "abc"},
-        {"length 258 at distance 1 after one literal", fixed_block("x", 285, 0), std::string(259, 'x')},
-        {"distance 2 after two bytes", fixed_block("ab", 257, 1), "ababa"},
-        {"distance 3 after two bytes", fixed_block("ab", 257, 2), kFails},
-        // The same where the fast loop takes the match.
-        {"distance 8 after eight bytes", fixed_block("abcdefgh", 257, 5, 1, 1) + pad, "abcdefghabc"},
-        {"distance 9 after eight bytes", fixed_block("abcdefgh", 257, 6, 0, 2) + pad, kFails},
+         std::string("\x00\x02\x00\xfd\xff" "ab\x01\x01\x00\xfe\xff" "c\x01\x01\x00\xfe\xff" "d", 19), "abc", false},
+        // clang-format on
+        {"length 258 at distance 1 after one literal", fixed_block("x", 285, 0), std::string(259, 'x'), false},
+        {"distance 2 after two bytes", fixed_block("ab", 257, 1), "ababa", false},
+        {"distance 3 after two bytes", fixed_block("ab", 257, 2), kFails, false},
+        {"distance 8 after eight bytes", fixed_block("abcdefgh", 257, 5, 1) + pad, "abcdefghabc", false},
+        {"distance 9 after eight bytes", fixed_block("abcdefgh", 257, 6, 0) + pad, kFails, false},
         {"a literal and a longest match, the most a round writes", fixed_block("abcdefghx", 285, 0) + pad,
-         "abcdefgh" + std::string(259, 'x')},
-        {"fixed literal/length symbol 286", fixed_block("a", 286, 0) + pad, kFails},
-        {"fixed distance code 30", fixed_block("a", 257, 30) + pad, kFails},
-        {"last code ending on the last input bit", fixed_block(high), high},
-        {"the same one byte short", fixed_block(high).substr(0, 7), kFails},
-        {"HLIT 287 (no stream needs more than 286)", counts(30, 29), kFails},
-        {"HDIST 31 (no stream needs more than 30)", counts(29, 30), kFails},
+         "abcdefgh" + std::string(259, 'x'), false},
+        {"fixed literal/length symbol 286", fixed_block("a", 286, 0) + pad, kFails, false},
+        {"fixed distance code 30", fixed_block("a", 257, 30) + pad, kFails, false},
+        {"last code ending on the last input bit", fixed_block(high), high, false},
+        {"the same one byte short", fixed_block(high).substr(0, 7), kFails, false},
+        {"HLIT 287 (no stream needs more than 286)", dynamic_block({}, {}, 287), kFails, false},
+        {"HDIST 31 (no stream needs more than 30)", dynamic_block({}, {}, 286, 31), kFails, false},
         {"code-length repeat past HLIT + HDIST: 6 times, 5 dropped", aaaa_stream({17, 0}, {16, 3}), "aaaa", true},
-        {"repeat before any code length", aaaa_stream({16, 0}, {1, 0}), kFails},
+        {"repeat before any code length", aaaa_stream({16, 0}, {1, 0}), kFails, false},
         {"incomplete: 'a' 0, end 10", dynamic_block({{'a', 1}, {256, 2}}, {'a', 'a', 256}), "aa", true},
-        {"incomplete, then the unassigned 11", dynamic_block({{'a', 1}, {256, 2}}, {'a'}) + "\xff", kFails},
+        {"incomplete, then the unassigned 11", dynamic_block({{'a', 1}, {256, 2}}, {'a'}) + "\xff", kFails, false},
         {"over-subscribed: 'a' 0, end 1, 'c' none", dynamic_block({{'a', 1}, {'c', 2}, {256, 1}}, {'a', 'a', 256}),
          "aa", true},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(zlib_inflate(c.stream), c.lenient ? kFails : c.expected) << c.name;
-        // Output is never cut: the stream fits whole or fails.
-        const size_t size = c.expected.value_or("").size();
+    for (const auto& [name, stream, expected, lenient] : cases) {
+        std::string out(1 << 16, '\0');  // zlib's raw inflate, to the end of the final block or it fails
+        z_stream z = {};
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.data()));
+        z.avail_in = static_cast<uInt>(stream.size());
+        z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+        z.avail_out = static_cast<uInt>(out.size());
+        const bool whole = inflateInit2(&z, -15) == Z_OK && inflate(&z, Z_FINISH) == Z_STREAM_END;
+        inflateEnd(&z);
+        EXPECT_EQ(whole ? Decoded(out.substr(0, z.total_out)) : kFails, lenient ? kFails : expected) << name;
+        const size_t size = expected.value_or("").size();
         for (size_t room = size ? size - 1 : 0; room <= size + 300; ++room)
-            ASSERT_EQ(inflate_both(c.stream, room), room < size ? kFails : c.expected) << c.name << ", room " << room;
+            ASSERT_EQ(inflate_both(stream, room), room < size ? kFails : expected) << name << ", room " << room;
     }
 }
 

@@ -27,6 +27,7 @@ std::string from_args(std::vector<std::string> args) {
 TEST(RoomCodeFromArgs, LinksGiveTheirLeadingLettersAndDigitsUpperCased) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         // The prefix matches in any case; the code ends at the first other character, or after 15.
+        // clang-format off
         {{"PELKO://Join/ab12cd"}, "AB12CD"}, {{"pelko://join/abcd?x=1"}, "ABCD"},
         {{"pelko://join/abcd\xC3\xA9z"}, "ABCD"}, {{"pelko://join/ab-cdef"}, "AB"},
         {{"pelko://join/" + std::string(4000, 'z')}, std::string(15, 'Z')},
@@ -36,6 +37,7 @@ TEST(RoomCodeFromArgs, LinksGiveTheirLeadingLettersAndDigitsUpperCased) {
         {{"pelko://join/ab", "pelko://join/wxyz", "pelko://join/abcd"}, "WXYZ"},
         {{"pelko://join/ab", "pelko://join/c"}, "C"},
         {{}, ""}, {{"--url", "3", "pelko://join/abcd"}, "ABCD"}, {{"pelko://join"}, ""}, {{"xpelko://join/abcd"}, ""},
+        // clang-format on
     };
     for (const auto& [args, code] : cases) EXPECT_EQ(from_args(args), code) << testing::PrintToString(args);
 }
@@ -43,6 +45,7 @@ TEST(RoomCodeFromArgs, LinksGiveTheirLeadingLettersAndDigitsUpperCased) {
 TEST(RoomCodeFromFileName, OnlyAnInviteInstallerNameGivesACode) {
     FakePlatform fake;
     const std::pair<std::string, std::string> cases[] = {
+        // clang-format off
         {"C:\\Users\\p\\Downloads\\Pelko-Setup-AB12.exe", "AB12"}, {"C:\\dl\\pelko-setup-ab12 (1).exe", "AB12"},
         {"/dl/Pelko-Setup-ABCD-E.EXE", "ABCD"}, {"Pelko-Setup-ABCDEFGHIJKLMNO.exe", "ABCDEFGHIJKLMNO"},
         {"C:\\dl\\Pelko-Setup.exe", ""}, {"C:\\dl\\Pelko-Setup-ABC.exe", ""}, {"C:\\dl\\Pelko-Setup-AB-CD.exe", ""},
@@ -51,6 +54,7 @@ TEST(RoomCodeFromFileName, OnlyAnInviteInstallerNameGivesACode) {
         // The name is read in UTF-8; a non-ASCII character ends the code like any other.
         {"C:\\t\xC3\xA9l\xC3\xA9\\Pelko-Setup-ABCD\xC3\xA9.exe", "ABCD"},
         {"C:\\dl\\Pelko-Setup-\xE2\x98\x83" "ABCD.exe", ""},
+        // clang-format on
         // A module path of 260 UTF-16 units or more is not read; 254 is.
         {"C:\\" + std::string(240, 'd') + "\\Pelko-Setup-ABCD.exe", ""},
         {"C:\\" + std::string(230, 'd') + "\\Pelko-Setup-ABCD.exe", "ABCD"},
@@ -67,7 +71,7 @@ TEST(RoomCodeFromFileName, OnlyAnInviteInstallerNameGivesACode) {
 // the scheme's three values, each stored with its NUL.
 TEST(SelfInstall, TheHomeCopyIsMadeAndRegisteredUnlessItCannotBe) {
     const std::string dl = "Downloads/Pelko-Setup.exe", invite = "Downloads/Pelko-Setup-AB12.exe",
-                      home = "home/Pelko-Setup.exe";
+                      home = "home/Pelko-Setup.exe", upper = "home/PELKO-SETUP.EXE";
     using Files = std::map<std::string, std::string>;
     const struct {
         std::string running;  // the launcher's file, holding "new"
@@ -88,8 +92,7 @@ TEST(SelfInstall, TheHomeCopyIsMadeAndRegisteredUnlessItCannotBe) {
         {dl, 0, "copy", true, {{home, "old"}}, dl, home, {{dl, "new"}, {home, "old"}}},
         {dl, 0, "", false, {}, dl, dl, {{dl, "new"}}},
         // The installed launcher, in any letter case, copies nothing and names itself.
-        {"home/PELKO-SETUP.EXE", 0, "copy", true, {}, "home/PELKO-SETUP.EXE", "home/PELKO-SETUP.EXE",
-         {{"home/PELKO-SETUP.EXE", "new"}}},
+        {upper, 0, "copy", true, {}, upper, upper, {{upper, "new"}}},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -105,13 +108,15 @@ TEST(SelfInstall, TheHomeCopyIsMadeAndRegisteredUnlessItCannotBe) {
         fake.fail = [&](const std::string& op, const std::string&) { return (copies += op == "copy"), op == c.fails; };
         self_install(launcher, tmp.win("home").c_str(), c.from_filename);
         EXPECT_EQ(launcher, tmp.win(c.launcher));
-        EXPECT_EQ(copies, c.running == "home/PELKO-SETUP.EXE" ? 0 : 1);
+        EXPECT_EQ(copies, c.running == upper ? 0 : 1);
         const std::string target = tmp.win(c.target);
+        // clang-format off
         EXPECT_EQ(fake.registry,
                   (std::map<std::string, std::map<std::string, std::string>>{
                       {"Software\\Classes\\pelko", {{"", std::string("URL:Pelko", 10)}, {"URL Protocol", {'\0'}}}},
                       {"Software\\Classes\\pelko\\shell\\open\\command",
                        {{"", "\"" + target + "\" --url \"%1\"" + '\0'}}}}));
+        // clang-format on
         Files after = c.after;
         if (c.home_exists) after["home/updater.txt"] = target;
         EXPECT_EQ(files_below(tmp.path()), after);

@@ -24,9 +24,11 @@ TEST(GameArguments, TheLaunchNumberIsOneToFourAndSafeVideoAnExactArgument) {
         int number;
         bool safe;
     } cases[] = {
+        // clang-format off
         {{}, 0, false},       {{"1"}, 1, false},           {{"4x"}, 4, false},           {{" 2"}, 2, false},
         {{"5"}, 0, false},    {{"0"}, 0, false},           {{"--url", "3"}, 0, false},   {{"--safe"}, 0, true},
         {{"3", "--safe-video"}, 3, true}, {{"--SAFE"}, 0, false}, {{"--safer"}, 0, false},
+        // clang-format on
     };
     for (auto c : cases) {
         std::vector<char*> argv = argv_of(c.args);

@@ -69,19 +69,9 @@ TEST(PosixFiles, ListingsMatchLikeWindowsAndSortWithoutRegardToCase) {
     EXPECT_EQ(list(tmp.win("*")),
               (std::vector<std::string>{".", "..", "app", "App.1", "app.10", "APP.2", "apple", "b.txt"}));
     EXPECT_TRUE(list(tmp.win("missing\\*")).empty());
-    for (auto [pattern, name, matches] : {std::tuple{"a?c", "ABC", true}, {"a?c", "ac", false},
-                                          {"app.*", "app.", true}, {"*.log", "game.1.log", true}})
+    for (auto [pattern, name, matches] :
+         {std::tuple{"a?c", "ABC", true}, {"a?c", "ac", false}, {"app.*", "app.", true}, {"*.log", "game.1.log", true}})
         EXPECT_EQ(windows_name_matches(pattern, name), matches) << pattern << " on " << name;
-}
-
-TEST(Utf, ConversionsFailRatherThanCutAndReplaceLoneSurrogates) {
-    char16_t wide[8];
-    EXPECT_EQ(plat_utf8_to_wide("abcdefghij", -1, wide, 8), 0);
-    char narrow[8];
-    EXPECT_EQ(plat_wide_to_utf8(u"\u2603!", -1, narrow, 4), 0);
-    const char16_t lone[] = {0xD800, u'x', 0};
-    EXPECT_EQ(plat_wide_to_utf8(lone, -1, narrow, 8), 5);
-    EXPECT_STREQ(narrow, "\xEF\xBF\xBDx");
 }
 
 }  // namespace

@@ -34,9 +34,10 @@ protected:
 // Any other is logged, and the player is asked for a dump: with no VELA_ROM,
 // in the dialog, whose cancel ends the run.
 TEST_F(Rom, AUsablePatchedRomIsKeptAndForAnyOtherTheDialogAsks) {
-    const std::pair<std::string, bool> cases[] = {
-        {usable_rom(512), true}, {usable_rom(511), false}, {with(usable_rom(), 0x15C, '\x57'), false},
-        {with(usable_rom(), 0x15D, '\xCE'), false}};
+    const std::pair<std::string, bool> cases[] = {{usable_rom(512), true},
+                                                  {usable_rom(511), false},
+                                                  {with(usable_rom(), 0x15C, '\x57'), false},
+                                                  {with(usable_rom(), 0x15D, '\xCE'), false}};
     for (const auto& [rom, usable] : cases) {
         write_file(patched, rom);
         fake.dialogs.clear(), fake.sleeps.clear(), fake.splash_lines.clear();
@@ -73,6 +74,7 @@ TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
         {usable_rom(), 0, usable_rom(), {1500}, download_play},
         {other, 0, other, {1500}, download_play},
         // An empty VELA_ROM means the dialog, and what it picks is used.
+        // clang-format off
         {usable_rom(), 0, usable_rom(), {1500}, download_play,
          [](FakePlatform& f) { f.env["VELA_ROM"] = "", f.dialog_answer = f.env["PICK"]; }},
         {"just some notes, not a game\n", 1, std::nullopt, {10000}, "THAT FILE DOESN T LOOK LIKE"},
@@ -89,6 +91,7 @@ TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
                  return std::fopen("/dev/full", "wb");
              };
          }},
+        // clang-format on
     };
     const auto real_fopen = fake.ops.fopen;
     int n = 0;

@@ -47,7 +47,6 @@ TEST_F(LauncherRun, NothingInstalledEndsWithTheErrorShownForEightSeconds) {
         EXPECT_EQ(fake.threads.size(), c.splash ? 1u : 0u);
         EXPECT_EQ(splash_is_active(), c.splash);
         EXPECT_STREQ(g_splash.line, c.splash ? "UPDATE SERVER UNREACHABLE. CHECK YOUR CONNECTION" : "");
-        EXPECT_TRUE(fake.thread_waits.empty());
     }
 }
 
@@ -67,6 +66,7 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
         bool web;
         std::string fails, safe_log;  // the failing operation; what safe video logs
     } cases[] = {
+        // clang-format off
         {{}, plain, "0", "", "", false, "", ""},
         {{"--url", "pelko://join/wxyz"}, plain, "0", "WXYZ", "a clicked pelko:// invite link)\n", false, "start", ""},
         {{}, invite_file, "0", "AB12", "the name of the installer file that was launched -- launch the INSTALLED "
@@ -75,6 +75,7 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
          "safe video: wrote " + softrender + " -- the game will use the software renderer\n"},
         {{"4", "--SAFE", "--safe-video"}, plain, "4", "", "", false, "fopen wb",
          "safe video: could NOT write " + softrender + "\n"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

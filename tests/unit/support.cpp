@@ -120,8 +120,8 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.module_path_wide = [](char16_t* buffer, uint32_t size) -> uint32_t {
         // UTF-16 takes no more units than UTF-8 takes bytes.
         std::u16string wide(g_fake->module_path.size() + 1, u'\0');
-        int n = plat_native_ops().utf8_to_wide(g_fake->module_path.c_str(), -1, wide.data(),
-                                               static_cast<int>(wide.size()));
+        int n =
+            plat_native_ops().utf8_to_wide(g_fake->module_path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
         if (n <= 0) return 0;
         wide.resize(static_cast<size_t>(n - 1));
         return module_path_into(wide, buffer, size);
@@ -311,16 +311,15 @@ void LauncherTest::install(const std::string& version, const std::map<std::strin
     write_file(home + "/current.txt", game_dir(version));
 }
 
-std::string LauncherTest::publish(const std::string& version, const std::map<std::string, std::string>& files,
-                                  const std::string& extra) {
+std::string LauncherTest::publish(const std::string& version, const std::map<std::string, std::string>& files) {
     const std::string folder = tmp.at("release-" + version), archive = tmp.at("pelko-" + version + ".zip");
     for (const auto& [name, content] : files) write_file(folder + "/" + name, content);
     std::remove(archive.c_str());
     EXPECT_EQ(std::system(("cd '" + folder + "' && zip -qrX '" + archive + "' .").c_str()), 0);
     const std::string url = std::string(kSite) + "/pelko-" + version + ".zip";
     fake.site[url] = read_file(archive);
-    std::string manifest = "{\"version\": \"" + version + "\", \"windows\": {\"url\": \"" + url +
-                           "\", \"sha256\": \"" + digest_of(archive) + "\"" + extra + "}}";
+    std::string manifest = "{\"version\": \"" + version + "\", \"windows\": {\"url\": \"" + url + "\", \"sha256\": \"" +
+                           digest_of(archive) + "\"}}";
     fake.site[std::string(kSite) + "/manifest.json"] = manifest;
     fake.env["PELKO_UPDATE_BASE"] = kSite;
     return manifest;

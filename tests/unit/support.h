@@ -67,14 +67,13 @@ struct FakePlatform {
     std::vector<size_t> sleeps_before_thread_wait;  // sleeps.size() at each wait
     void release_threads();
 
-    // The update site: bodies by URL, "scheme://host:port/object" with the
-    // port always written. Any other URL gets no response.
+    // The update site: bodies by URL ("scheme://host:port/object"); others get no response.
     std::map<std::string, std::string> site;
     std::vector<std::string> requests;
     bool endless_bodies = false;  // every body goes on for ever; `delivered` counts its bytes
     uint64_t delivered = 0;
     uint64_t disk_free = UINT64_MAX;  // what every volume has left
-    std::string user_agent;  // of the last request
+    std::string user_agent;           // of the last request
 
     // Key path -> value name ("" unnamed) -> the bytes stored, NUL included.
     std::map<std::string, std::map<std::string, std::string>> registry;
@@ -89,8 +88,7 @@ struct FakePlatform {
     std::vector<Dialog> dialogs;
     std::string dialog_answer;
 
-    // Return true to make a call fail: op is "fopen " and the mode, "copy" or
-    // "move" (path is the source), "delete", "mkdir" or "create_output".
+    // True fails the call: op is "fopen MODE", "copy" or "move" (of path), "delete", "mkdir" or "create_output".
     std::function<bool(const std::string& op, const std::string& path)> fail;
     // Called after each of those calls was made, with the target of a copy or move.
     std::function<void(const std::string& op, const std::string& path, const std::string& to)> after;
@@ -107,9 +105,7 @@ std::map<std::string, std::string> files_below(const std::string& root);  // rel
 // Bytes that pass the "usable DS ROM" test: 56 CF at 0x15C, the rest 0x11.
 std::string usable_rom(size_t size = 4096);
 
-// The whole launcher run in a home of its own, against the fake platform.
-// Nothing answers at the compiled-in update site; publish() puts a release on
-// kSite and points the launcher there.
+// The whole launcher run in a home of its own, against the fake platform; publish() puts a release on kSite.
 class LauncherTest : public ::testing::Test {
 protected:
     static constexpr const char* kSite = "http://127.0.0.1:8080/releases";
@@ -120,17 +116,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string game_dir(const std::string& version) const;  // as the launcher names it
-    // A version directory with a game, a usable ROM and the given files, and
-    // the records naming it.
+    // A version directory with a game, a usable ROM and these files, and the records naming it.
     void install(const std::string& version, const std::map<std::string, std::string>& files = {});
-    // Serves a bundle of files (zipped with Info-ZIP) as version, and the
-    // manifest naming it, with extra text inside its "windows" entry. Returns
-    // the manifest.
-    std::string publish(const std::string& version, const std::map<std::string, std::string>& files,
-                        const std::string& extra = "");
+    // Serves the files zipped with Info-ZIP as version, and the manifest naming them (returned).
+    std::string publish(const std::string& version, const std::map<std::string, std::string>& files);
     std::string publish(const std::string& version) { return publish(version, {{"kestrel-core/Pelko.exe", "game"}}); }
-    // launcher_main with these arguments after the program's path; log and err
-    // receive its standard output and error.
+    // launcher_main with these arguments; log and err receive its standard output and error.
     int run(std::vector<std::string> args = {});
     bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
     void show_splash();  // active without a thread, so that status lines land in it

@@ -23,6 +23,7 @@ TEST(HttpUrl, SchemeHostPortAndObjectAreTakenAsWritten) {
     const struct {
         std::string url, parsed;  // secure|host|port|object, or "" when refused
     } cases[] = {
+        // clang-format off
         {"https://updates.example", "1|updates.example|443|/"},
         {"http://example:8080/a/b?c=d", "0|example|8080|/a/b?c=d"},
         {"http://h//manifest.json", "0|h|80|//manifest.json"},
@@ -32,12 +33,13 @@ TEST(HttpUrl, SchemeHostPortAndObjectAreTakenAsWritten) {
         {"http://" + std::string(300, 'a') + ":8080/x", "0|" + std::string(255, 'a') + "|80|/x"},
         {"http://" + std::string(250, 'b') + ":8080/x", "0|" + std::string(250, 'b') + "|8080|/x"},
         {"HTTPS://h/x", ""}, {"ftp://h/x", ""}, {"https:/h/x", ""},
+        // clang-format on
     };
     for (const auto& c : cases) {
         http_url u{};
-        std::string parsed = http_parse_url(c.url.c_str(), &u)
-                                 ? std::to_string(u.secure) + "|" + u.host + "|" + std::to_string(u.port) + "|" + u.object
-                                 : "";
+        std::string parsed = http_parse_url(c.url.c_str(), &u) ? std::to_string(u.secure) + "|" + u.host + "|" +
+                                                                     std::to_string(u.port) + "|" + u.object
+                                                               : "";
         EXPECT_EQ(parsed, c.parsed) << c.url;
     }
 }
@@ -74,9 +76,11 @@ TEST(JsonGetString, TheQuotedKeyThenTheFirstStringAfterItsColon) {
     const struct {
         std::string text, key, value;
     } cases[] = {
+        // clang-format off
         {R"({"size": 123, "sha256": "abc"})", "size", "sha256"}, {R"({"k": "x\"y"})", "k", "x\\"},
         {R"(["k"])", "k", "<null>"}, {R"({"k": 5})", "k", "<null>"}, {R"({"k": "open)", "k", "<null>"},
         {"{\"" + fits + "\": \"v\"}", fits, "v"}, {"{\"" + too_long + "\": \"v\"}", too_long, "<null>"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         std::unique_ptr<char, decltype(&std::free)> value(json_get_string(c.text.c_str(), c.key.c_str()), &std::free);
@@ -132,6 +136,7 @@ TEST_F(Update, AFirstRunInstallsTheReleaseThenFindsItUpToDate) {
     publish("1.0");
     EXPECT_EQ(run({"pelko://join/ab12"}), 0);
     const std::string game = game_dir("1.0");
+    // clang-format off
     EXPECT_EQ(log, "one-tap: joining room AB12 (source: a clicked pelko:// invite link)\n"
                    "checking " + std::string(kSite) + "/manifest.json ...\n"
                    "remote version: 1.0\n"
@@ -141,6 +146,7 @@ TEST_F(Update, AFirstRunInstallsTheReleaseThenFindsItUpToDate) {
                    "  installed 1.0.\n"
                    "launch: \"" + game + "\\Pelko.exe\" \"" + game + "\\patched.nds\" \"" + game +
                    "\" 0 " PELKO_GAME_SERVER " 6100 --room=AB12\n");
+    // clang-format on
     EXPECT_EQ(err, "[rom] joining room AB12 with no local ROM -> the app will fetch it from the host\n");
     EXPECT_FALSE(file_exists(home + "/app.1.0/kestrel-core/patched.nds"));
     EXPECT_EQ(read_file(home + "/current.txt"), game);
@@ -149,10 +155,9 @@ TEST_F(Update, AFirstRunInstallsTheReleaseThenFindsItUpToDate) {
     EXPECT_EQ(read_file(home + "/app.1.0/kestrel-core/Pelko.exe"), "game");
     EXPECT_EQ(read_file(tmp.at("temp/pelko_manifest.4242.json")), fake.site[std::string(kSite) + "/manifest.json"]);
     EXPECT_TRUE(file_exists(tmp.at("temp/pelko_bundle.4242.zip")));
-    EXPECT_EQ(fake.splash_lines,
-              (std::vector<std::string>{"CHECKING FOR UPDATES", "DOWNLOADING THE GAME", "INSTALLING",
-                                        "JOINING     THE HOST WILL SEND YOU", "STARTING THE GAME",
-                                        "READY - STARTING THE GAME"}));
+    EXPECT_EQ(fake.splash_lines, (std::vector<std::string>{"CHECKING FOR UPDATES", "DOWNLOADING THE GAME", "INSTALLING",
+                                                           "JOINING     THE HOST WILL SEND YOU", "STARTING THE GAME",
+                                                           "READY - STARTING THE GAME"}));
     fake.requests.clear();
     EXPECT_EQ(run({"pelko://join/ab12"}), 0);
     EXPECT_TRUE(logged("remote version: 1.0\n  app up to date.\nlaunch: "));
@@ -177,13 +182,13 @@ TEST_F(Update, AFailedDownloadAWrongDigestOrABrokenArchiveKeepsTheInstalledVersi
         std::string body, digest, log;
     } cases[] = {
         {"", digest, "  (download failed)\n"},
-        {fake.site[bundle], upper, "  SHA256 MISMATCH (expected " + upper + ", got " + digest +
-                                       ") \xE2\x80\x94 refusing to update\n"},
+        {fake.site[bundle], upper,
+         "  SHA256 MISMATCH (expected " + upper + ", got " + digest + ") \xE2\x80\x94 refusing to update\n"},
         {"not a zip", digest_of(tmp.at("junk")), "installing 1.1 ...\n  (extract failed)\n"},
     };
     for (const auto& c : cases) {
+        fake.site[bundle] = c.body;
         if (c.body.empty()) fake.site.erase(bundle);
-        else fake.site[bundle] = c.body;
         fake.site[std::string(kSite) + "/manifest.json"] =
             R"({"version": "1.1", "windows": {"url": ")" + bundle + R"(", "sha256": ")" + c.digest + "\"}}";
         fake.splash_lines.clear();
@@ -208,10 +213,11 @@ TEST_F(Update, ThePlayersFilesFollowTheNewVersion) {
         return op == "copy" && ((from.find("app.4") != from.npos && from.find("keymap") != from.npos) ||
                                 from.find("savestate.vela") != from.npos);
     };
-    publish("5", {{"kestrel-core/Pelko.exe", "new"}, {"kestrel-core/keymap.txt", "bundled"},
-                  {"kestrel-core/ui_lang.txt", "bundled"}});
+    publish("5",
+            {{"kestrel-core/Pelko.exe", "new"}, {"kestrel-core/keymap.txt", "b"}, {"kestrel-core/ui_lang.txt", "b"}});
     EXPECT_EQ(run({"pelko://join/abcd"}), 0);
     const std::string old = game_dir("4");
+    // clang-format off
     EXPECT_TRUE(logged("installing 5 ...\n"
                        "  (kept patched.nds)\n"
                        "  (kept player_name.txt, recovered from an older version)\n"
@@ -222,10 +228,13 @@ TEST_F(Update, ThePlayersFilesFollowTheNewVersion) {
                        "  !! savestate.vela IS LOST. If this was patched.nds you will be asked for your game file "
                        "again.\n"
                        "  installed 5.\n")) << log;
+    // clang-format on
+    // clang-format off
     EXPECT_EQ(files_below(home + "/app.5/kestrel-core"),
               (std::map<std::string, std::string>{{"Pelko.exe", "new"}, {"keymap.txt", "keys from 3"},
                                                   {"patched.nds", "rom"}, {"player_name.txt", "ana"},
                                                   {"ui_lang.txt", "fr"}, {"version.txt", "5\n"}}));
+    // clang-format on
     EXPECT_EQ(read_file(home + "/app.4/kestrel-core/patched.nds"), "rom");
 }
 
@@ -248,7 +257,7 @@ TEST_F(Update, ReinstallingTheCurrentVersionEmptiesItBeforeTheCarry) {
 
 TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
     TempDir tmp;
-    const std::string build1 = "MZ launcher build 1", build2 = "MZ launcher build 2", url = "http://127.0.0.1:8080/L.exe";
+    const std::string build1 = "MZ build 1", build2 = "MZ build 2", url = "http://127.0.0.1:8080/L.exe";
     write_file(tmp.at("build1.exe"), build1);
     write_file(tmp.at("build2.exe"), build2);
     const std::string own = digest_of(tmp.at("build1.exe")), fresh = digest_of(tmp.at("build2.exe"));
@@ -275,9 +284,8 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
          untouched, nullptr},
         {[](FakePlatform& f) { f.site.clear(); }, fresh, "", kRunGoesOn, fetching, untouched, nullptr},
         // A failed swap, or a new build that cannot start, puts the installed launcher back.
-        {[](FakePlatform& f) {
-             f.fail = [](const std::string& op, const std::string& p) { return op == "move" && p.find(".new") != p.npos; };
-         }, fresh, "", kRunGoesOn, fetching, kept, nullptr},
+        {[](FakePlatform& f) { f.fail = [](auto& op, auto& p) { return op == "move" && p.find(".new") != p.npos; }; },
+         fresh, "", kRunGoesOn, fetching, kept, nullptr},
         {[](FakePlatform& f) { f.start_succeeds = false; }, fresh, "", kRunGoesOn, fetching, kept, ""},
         // The new build runs the rest, given the invite alone, and its outcome is the run's.
         {nullptr, fresh, "AB12", 0, fetching + "self-update: swapped in the new updater; it finished the update.\n",

@@ -1,18 +1,12 @@
 // A Windows program the end-to-end tests run under Wine beside the launcher,
 // to see what Wine's own tools cannot show. It prints key=value lines.
-//   run-file FILE            starts the command line in FILE as it is (CreateProcessA, no
-//                            application name), waits: exit=CODE
-//   regdump KEY              every value under HKEY_CURRENT_USER\KEY and its subkeys:
-//                            value=SUBKEY|NAME|TYPE|HEX OF THE STORED BYTES
-//   format-check             format_into on this C runtime, one line per case
-//   sha256 FILE [portable]   sha256_file_hex: path=BLOCK FUNCTION digest=TEXT
-//   inflate STREAM SIZE [portable]
-//                            a raw deflate STREAM into SIZE bytes: inflate=PATH crc32=PATH
-//                            result=COUNT crc=CRC-32 OF THE BUFFER
-//                            ("portable" hides the processor's features first)
-//   window                   the splash window (class PelkoUpdater) as another program sees it
-//   close                    asks the splash window to close, as the close box and Alt+F4 do
-//   resources EXE            EXE's icon group 1, manifest and version information, as loaded
+//   run-file FILE     starts the command line in FILE as it is (CreateProcessA), waits: exit=CODE
+//   regdump KEY       value=SUBKEY|NAME|TYPE|HEX OF THE STORED BYTES under HKEY_CURRENT_USER\KEY
+//   format-check      format_into on this C runtime, one line per case
+//   sha256 FILE [portable], inflate RAW-DEFLATE-FILE SIZE [portable]
+//                     the path each codec takes and its result ("portable" hides the processor's features)
+//   window            the client area on screen of the splash window, found by its class
+//   resources EXE     EXE's icon group 1, manifest and version information, as loaded
 #include <windows.h>
 
 #include <cstdio>
@@ -48,20 +42,18 @@ int run_file(const char* path) {
     std::string line = read_file(path);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
+    PROCESS_INFORMATION pi;
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 3;
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     std::printf("exit=%lu\n", code);
     return 0;
 }
 
-void reg_dump(HKEY parent, const char* path, const std::string& shown) {
+int reg_dump(HKEY parent, const char* path, const std::string& shown) {
     HKEY key;
-    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
     char name[256];
     unsigned char data[2048];
     DWORD name_size = sizeof name, type = 0, size = sizeof data;
@@ -75,6 +67,7 @@ void reg_dump(HKEY parent, const char* path, const std::string& shown) {
          ++i, name_size = sizeof name)
         reg_dump(key, name, shown + "\\" + name);
     RegCloseKey(key);
+    return 0;
 }
 
 int format_check() {
@@ -111,26 +104,12 @@ int codec(int argc, char** argv) {
     return 0;
 }
 
-int window_report(bool close) {
+int window_report() {
     HWND window = FindWindowA("PelkoUpdater", nullptr);
-    std::printf("found=%d\n", window ? 1 : 0);
-    if (!window) return 1;
-    if (close) {  // the close box and Alt+F4 send the first, the system menu's Close the second
-        const bool posted = PostMessageA(window, WM_CLOSE, 0, 0) && PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        std::printf("posted=%d\n", posted ? 1 : 0);
-        return 0;
-    }
-    char title[256] = {};
-    GetWindowTextA(window, title, sizeof title);
-    RECT outer, client;
-    GetWindowRect(window, &outer);
-    GetClientRect(window, &client);
+    RECT client = {};
     POINT origin = {0, 0};
-    ClientToScreen(window, &origin);
-    std::printf("title=%s\nvisible=%d\n", title, IsWindowVisible(window) ? 1 : 0);
-    std::printf("outer=%ld,%ld,%ld,%ld\n", outer.left, outer.top, outer.right, outer.bottom);
-    std::printf("client_size=%ld,%ld\nclient_origin=%ld,%ld\n", client.right, client.bottom, origin.x, origin.y);
-    std::printf("screen=%d,%d\n", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    if (!window || !GetClientRect(window, &client) || !ClientToScreen(window, &origin)) return 1;
+    std::printf("client=%ld,%ld,%ld,%ld\n", origin.x, origin.y, client.right, client.bottom);
     return 0;
 }
 
@@ -150,12 +129,7 @@ int resources_report(const char* exe) {
         HICON icon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(1), IMAGE_ICON, size, size, 0));
         ICONINFO info = {};
         BITMAP bitmap = {};
-        if (icon && GetIconInfo(icon, &info)) {
-            GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
-            DeleteObject(info.hbmColor);
-            DeleteObject(info.hbmMask);
-            DestroyIcon(icon);
-        }
+        if (icon && GetIconInfo(icon, &info)) GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
         std::printf("icon_%d=%ld,%ld\n", size, bitmap.bmWidth, bitmap.bmHeight);
     }
     auto resource = [&](WORD id, WORD type, DWORD* size) {
@@ -174,7 +148,6 @@ int resources_report(const char* exe) {
     const BYTE* manifest = resource(1, 24, &size);  // RT_MANIFEST
     std::printf("manifest=");
     print_hex(manifest, size);
-    FreeLibrary(module);
 
     DWORD ignored = 0;
     std::string info(GetFileVersionInfoSizeA(exe, &ignored), '\0');
@@ -183,11 +156,10 @@ int resources_report(const char* exe) {
     if (info.empty() || !GetFileVersionInfoA(exe, 0, info.size(), &info[0]) ||
         !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length))
         return 1;
-    auto version = [](const char* name, DWORD high, DWORD low) {
-        std::printf("%s=%lu.%lu.%lu.%lu\n", name, high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF);
-    };
-    version("file_version", fixed->dwFileVersionMS, fixed->dwFileVersionLS);
-    version("product_version", fixed->dwProductVersionMS, fixed->dwProductVersionLS);
+    std::printf("file_version=%u.%u.%u.%u\nproduct_version=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
+                HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS), HIWORD(fixed->dwProductVersionLS),
+                LOWORD(fixed->dwProductVersionLS));
     for (const char* name : {"FileVersion", "ProductVersion", "InternalName", "OriginalFilename", "ProductName"}) {
         std::string path = std::string("\\StringFileInfo\\040904b0\\") + name;
         void* value = nullptr;
@@ -202,13 +174,10 @@ int resources_report(const char* exe) {
 int main(int argc, char** argv) {
     const std::string command = argc >= 2 ? argv[1] : "";
     if (command == "run-file" && argc == 3) return run_file(argv[2]);
-    if (command == "regdump" && argc == 3) {
-        reg_dump(HKEY_CURRENT_USER, argv[2], "");
-        return 0;
-    }
+    if (command == "regdump" && argc == 3) return reg_dump(HKEY_CURRENT_USER, argv[2], "");
     if (command == "format-check") return format_check();
     if ((command == "sha256" && argc >= 3) || (command == "inflate" && argc >= 4)) return codec(argc, argv);
-    if (command == "window" || command == "close") return window_report(command == "close");
+    if (command == "window") return window_report();
     if (command == "resources" && argc == 3) return resources_report(argv[2]);
     std::fprintf(stderr, "pelko_test_helper: unknown command; see the list at the top of helper.cpp\n");
     return 2;

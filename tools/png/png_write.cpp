@@ -80,11 +80,11 @@ std::vector<uint8_t> png_encode(const uint8_t* rows, uint32_t width, uint32_t he
     std::vector<uint8_t> header;
     put32(header, width);
     put32(header, height);
-    header.push_back(8);                          // bits per channel
-    header.push_back(channels == 4 ? 6 : 2);      // colour type: RGBA or RGB
-    header.push_back(0);                          // deflate
-    header.push_back(0);                          // adaptive filtering (every row: none)
-    header.push_back(0);                          // not interlaced
+    header.push_back(8);                      // bits per channel
+    header.push_back(channels == 4 ? 6 : 2);  // colour type: RGBA or RGB
+    header.push_back(0);                      // deflate
+    header.push_back(0);                      // adaptive filtering (every row: none)
+    header.push_back(0);                      // not interlaced
     chunk(png, "IHDR", header);
     chunk(png, "IDAT", zlib_stored(raw));
     chunk(png, "IEND", {});

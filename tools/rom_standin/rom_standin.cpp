@@ -27,8 +27,8 @@ struct splitmix64 {
     }
 };
 
-constexpr uint64_t kDumpSeed = 0x50454C4B4F44554Dull;   // "PELKODUM"
-constexpr uint64_t kEditSeed = 0x50454C4B4F454454ull;   // "PELKOEDT"
+constexpr uint64_t kDumpSeed = 0x50454C4B4F44554Dull;  // "PELKODUM"
+constexpr uint64_t kEditSeed = 0x50454C4B4F454454ull;  // "PELKOEDT"
 
 // The DS cartridge header keeps the checksum of the logo at 0x15C; the
 // launcher's usable-ROM test looks for exactly these two bytes.
@@ -51,8 +51,8 @@ constexpr size_t kBorrowAt = 0x200000;
 
 enum edit_kind { kRandom, kFill };
 struct rom_edit {
-    size_t at;       // target offset
-    size_t length;   // bytes overwritten
+    size_t at;      // target offset
+    size_t length;  // bytes overwritten
     edit_kind kind;
     uint8_t fill;
 };
@@ -110,10 +110,8 @@ std::vector<uint8_t> standin_target(const std::vector<uint8_t>& dump) {
     std::memcpy(target.data() + kBorrowAt, dump.data() + kBorrowedEnd - kBorrowedLength, kBorrowedLength);
 
     for (const rom_edit& edit : kEdits) {
-        if (edit.kind == kFill)
-            std::memset(target.data() + edit.at, edit.fill, edit.length);
-        else
-            random.fill(target.data() + edit.at, edit.length);
+        if (edit.kind == kFill) std::memset(target.data() + edit.at, edit.fill, edit.length);
+        else random.fill(target.data() + edit.at, edit.length);
     }
     return target;
 }
