@@ -16,10 +16,12 @@ A screenshot of the splash window of the first run, as it announces the
 game's start, is saved in build/demo/splash.png.
 """
 
+import contextlib
 import hashlib
 import subprocess
 import sys
 from pathlib import Path
+from types import SimpleNamespace
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
@@ -38,20 +40,20 @@ def show(title, text=""):
 
 def show_run(result):
     show("launcher log (standard output)", "\n".join(l for l in result.lines if l and not l.startswith("wine:")))
-    if result.stderr.strip():
-        show("launcher standard error", result.stderr.strip())
+    if result.errors.strip():
+        show("launcher standard error", result.errors.strip())
     show(f"launcher exit code {result.returncode} after {result.elapsed:.1f} s")
 
 
 def watch_splash(started):
     """Screenshots of the splash's client area for as long as its window is up."""
-    window = poll(lambda: x_client("xdotool", "search", "--name", "^Pelko$") and helper("window"), 10,
-                  alive=started.running)
-    if not window or window.get("found") != "1":
+    running = lambda: started.poll() is None  # noqa: E731
+    window = poll(lambda: x_client("xdotool", "search", "--name", "^Pelko$") and helper("window"), 10, alive=running)
+    if not window or "client" not in window:
         return []
-    x, y = window["client_origin"].split(",")
+    x, y = window["client"].split(",")[:2]
     shots = []
-    while started.running() and x_client("xdotool", "search", "--name", "^Pelko$"):
+    while running() and x_client("xdotool", "search", "--name", "^Pelko$"):
         shots.append(x_client("import", "-silent", "-window", "root", "-crop", f"460x250+{x}+{y}", "+repage",
                               "-depth", "8", "rgb:-"))
     return shots
@@ -71,7 +73,8 @@ def save_splash(shots):
 def main():
     with harness.WineSession() as harness.SESSION:
         player = Player("demo")
-        with Site(player) as site:
+        with contextlib.ExitStack() as cleanup:
+            site = Site(SimpleNamespace(player=player, addCleanup=cleanup.callback))
             site.publish("1.0")
             show(f"update site on {site.base}: manifest.json", (site.releases / "manifest.json").read_text())
 
@@ -84,7 +87,7 @@ def main():
             show("splash window", save_splash(shots))
             show("what the game received (game.log)", (player.home / "game.log").read_text())
             registry = subprocess.run(["wine", "reg", "query", r"HKCU\Software\Classes\pelko", "/s"],
-                                      env=harness.SESSION.env(False), capture_output=True, timeout=60).stdout
+                                      env=harness.SESSION.env(DISPLAY=None), capture_output=True, timeout=60).stdout
             show("registered URL scheme", registry.decode("utf-8", "replace").strip())
 
             dump = player.root / "my-cartridge.nds"
