@@ -186,14 +186,65 @@ bool extract_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry
 
 void file_make_directory(void*, const char* path) { plat_mkdir(path); }
 
+// A file that could not be written whole (a full disk) is not left behind
+// looking like a good one.
 bool file_write(void*, const char* path, const uint8_t* data, uint64_t size) {
     FILE* file = plat_fopen(path, "wb");
     if (!file) return false;
-    // A created file counts as written, whatever the write returns: the count
-    // tells the caller whether the archive held anything usable at all.
-    if (size > 0) std::fwrite(data, 1, static_cast<size_t>(size), file);
-    std::fclose(file);
+    bool written = size == 0 || std::fwrite(data, 1, static_cast<size_t>(size), file) == size;
+    written = std::fclose(file) == 0 && written;
+    if (!written) plat_delete_file(path);
+    return written;
+}
+
+uint64_t file_free_space(void*, const char* dest_dir) {
+    uint64_t bytes = 0;
+    return plat_disk_free(dest_dir, &bytes) ? bytes : UINT64_MAX;
+}
+
+// Reads the central header at *position into entry and moves past it. False
+// at the end of the walk: every header that is read lies wholly inside the
+// archive, so position never passes its end; a header that does not fit, whose
+// signature is wrong or whose name, extra field or comment would run past the
+// end ends the walk, since what follows it cannot be located.
+bool next_entry(const uint8_t* archive, uint64_t size, uint64_t* position, zip_entry* entry) {
+    if (size - *position < kCentralHeaderSize) return false;
+    const uint8_t* header = archive + *position;
+    if (read32(header) != kCentralHeaderSignature) return false;
+    uint64_t name_length = read16(header + 28);
+    uint64_t variable_length = name_length + read16(header + 30) + read16(header + 32);
+    if (size - *position - kCentralHeaderSize < variable_length) return false;
+
+    entry->method = read16(header + 10);
+    entry->crc = read32(header + 16);
+    entry->compressed_size = read32(header + 20);
+    entry->uncompressed_size = read32(header + 24);
+    entry->local_header_offset = read32(header + 42);
+    uint64_t copied = name_length < kZipNameSize - 1 ? name_length : kZipNameSize - 1;
+    std::memcpy(entry->name, header + kCentralHeaderSize, static_cast<size_t>(copied));
+    entry->name[copied] = 0;
+    *position += kCentralHeaderSize + variable_length;
     return true;
+}
+
+// The bytes of the files the walk would write, going by what the central
+// directory declares: entries with a safe name, a known method and sizes
+// that can be right.
+uint64_t bytes_to_write(const uint8_t* archive, uint64_t size, uint64_t entry_count, uint64_t position) {
+    uint64_t total = 0;
+    zip_entry entry;
+    for (uint64_t i = 0; i < entry_count && next_entry(archive, size, &position, &entry); ++i) {
+        size_t name_length = std::strlen(entry.name);
+        if (is_unsafe_name(entry.name) ||
+            (name_length > 0 && (entry.name[name_length - 1] == '/' || entry.name[name_length - 1] == '\\')))
+            continue;
+        uint64_t out_size = entry.uncompressed_size;
+        if (entry.method == kMethodStored ? entry.compressed_size == out_size
+                                          : entry.method == kMethodDeflate && out_size <= INT32_MAX &&
+                                                out_size <= kMaxDeflateExpansion * entry.compressed_size)
+            total += out_size;
+    }
+    return total;
 }
 
 }  // namespace
@@ -202,40 +253,21 @@ int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* d
     uint64_t entry_count = 0;
     uint64_t position = 0;
     if (!find_central_directory(archive, size, &entry_count, &position)) return -1;
+    if (sink->free_space &&
+        sink->free_space(sink->context, dest_dir) < bytes_to_write(archive, size, entry_count, position))
+        return 0;
 
-    // Every header that is read lies wholly inside the archive, so position
-    // never passes its end. A header that does not fit, whose signature is
-    // wrong or whose name, extra field or comment would run past the end ends
-    // the walk: what follows it cannot be located.
     int written = 0;
-    for (uint64_t i = 0; i < entry_count; ++i) {
-        if (size - position < kCentralHeaderSize) break;
-        const uint8_t* header = archive + position;
-        if (read32(header) != kCentralHeaderSignature) break;
-        uint64_t name_length = read16(header + 28);
-        uint64_t variable_length = name_length + read16(header + 30) + read16(header + 32);
-        if (size - position - kCentralHeaderSize < variable_length) break;
-
-        zip_entry entry;
-        entry.method = read16(header + 10);
-        entry.crc = read32(header + 16);
-        entry.compressed_size = read32(header + 20);
-        entry.uncompressed_size = read32(header + 24);
-        entry.local_header_offset = read32(header + 42);
-        uint64_t copied = name_length < kZipNameSize - 1 ? name_length : kZipNameSize - 1;
-        std::memcpy(entry.name, header + kCentralHeaderSize, static_cast<size_t>(copied));
-        entry.name[copied] = 0;
-        position += kCentralHeaderSize + variable_length;
-
+    zip_entry entry;
+    for (uint64_t i = 0; i < entry_count && next_entry(archive, size, &position, &entry); ++i)
         if (extract_entry(archive, size, entry, dest_dir, sink)) ++written;
-    }
     return written;
 }
 
 int zip_extract_all(const char* archive_path, const char* dest_dir) {
     file_buffer archive;
     if (!file_buffer_read(archive_path, &archive)) return -1;
-    zip_sink sink = {nullptr, file_make_directory, file_write};
+    zip_sink sink = {nullptr, file_make_directory, file_write, file_free_space};
     int result = zip_extract_from_memory(archive.data, archive.size, dest_dir, &sink);
     file_buffer_free(&archive);
     return result;

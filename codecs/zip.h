@@ -23,17 +23,22 @@ struct zip_sink {
     // stored entry it points into the archive itself, so it is valid only
     // during the call.
     bool (*write_file)(void* context, const char* path, const uint8_t* data, uint64_t size);
+    // The bytes the destination's volume can still take, asked once before
+    // anything is written; null when there is no limit to heed.
+    uint64_t (*free_space)(void* context, const char* dest_dir);
 };
 
 // Walks the archive in archive[0 .. size) and hands every safe, intact entry
 // to sink. Returns the number of files the sink wrote, or -1 when there is no
-// usable central directory. Reads nothing outside the buffer and writes
-// nothing itself.
+// usable central directory. When the files the walk would write (by their
+// declared sizes) do not fit in the sink's free space, nothing is written and
+// the result is 0. Reads nothing outside the buffer and writes nothing itself.
 int zip_extract_from_memory(const uint8_t* archive, uint64_t size, const char* dest_dir, const zip_sink* sink);
 
 // Reads the archive at archive_path whole and extracts it under dest_dir (which
 // the caller has created) through the platform layer. Returns the number of
 // files written, or -1 when the archive cannot be read or has no usable
-// central directory. Bad entries are skipped without a word; the caller decides
-// what a count of 0 means.
+// central directory. Bad entries are skipped without a word, and so is a file
+// whose write falls short (it is deleted); the caller decides what a count of
+// 0 means.
 int zip_extract_all(const char* archive_path, const char* dest_dir);

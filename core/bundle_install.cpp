@@ -5,7 +5,9 @@
 #include "core/bundle_install.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "codecs/sha256.h"
 #include "codecs/zip.h"
@@ -22,15 +24,8 @@ namespace {
 constexpr int kArchivePathSize = 1024;
 constexpr int kTempPathSize = 260;
 constexpr int kUserFilePathSize = 1400;
-
-// A record is its value, and for the two version records a line end.
-void write_record(const char* path, const char* value, bool line_end) {
-    FILE* f = plat_fopen(path, "w");
-    if (!f) return;
-    if (line_end) file_printf(f, "%s\n", value);
-    else file_printf(f, "%s", value);
-    std::fclose(f);
-}
+constexpr int kBackupPathSize = 1400;
+constexpr int kBackupsKept = 3;
 
 struct older_copy_search {
     const char* home;
@@ -54,6 +49,70 @@ void consider_older_copy(void* context, const char* entry) {
         format_into(search->best, search->best_size, "%s", candidate);
         format_into(search->best_key, sizeof search->best_key, "%s", key);
     }
+}
+
+// The number n of a backup folder named app.{version}.{n}; 0 for any other name.
+int backup_number(const char* name, const char* version) {
+    char prefix[kBackupPathSize];
+    format_into(prefix, sizeof prefix, "app.%s.", version);
+    size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) != 0) return 0;
+    const char* digits = name + length;
+    size_t count = std::strspn(digits, "0123456789");
+    return count > 0 && count < 9 && digits[count] == 0 ? std::atoi(digits) : 0;
+}
+
+// Calls visit(n) for every backup folder of version; returns the highest n.
+template <typename Visit>
+int for_each_backup(const char* backups, const char* version, Visit visit) {
+    char pattern[kBackupPathSize];
+    format_into(pattern, sizeof pattern, "%s%capp.%s.*", backups, kPathSeparator, version);
+    plat_find_data entry;
+    plat_find_handle find = plat_find_first(pattern, &entry);
+    int highest = 0;
+    if (!find) return highest;
+    do {
+        int n = (entry.attributes & PLAT_ATTR_DIRECTORY) ? backup_number(entry.name, version) : 0;
+        if (n > 0) visit(n);
+        if (n > highest) highest = n;
+    } while (plat_find_next(find, &entry));
+    plat_find_close(find);
+    return highest;
+}
+
+// A version installed again loses its folder and the player's files in it.
+// Before it goes, they are copied to {home}\backup\app.{version}.{n}, n one
+// above the highest backup of that version, into a folder of their own that
+// never replaces another; the three newest backups of a version are kept.
+void back_up_user_files(const char* home, const char* version, const char* version_dir) {
+    const char* found[std::size(kUserFiles)] = {};
+    char sources[std::size(kUserFiles)][kUserFilePathSize];
+    bool any = false;
+    for (size_t i = 0; i < std::size(kUserFiles); ++i) {
+        format_into(sources[i], kUserFilePathSize, "%s%ckestrel-core%c%s", version_dir, kPathSeparator, kPathSeparator,
+                    kUserFiles[i]);
+        if (!opens_for_reading(sources[i]))
+            format_into(sources[i], kUserFilePathSize, "%s%c%s", version_dir, kPathSeparator, kUserFiles[i]);
+        if (opens_for_reading(sources[i])) found[i] = sources[i], any = true;
+    }
+    if (!any) return;
+
+    char backups[kBackupPathSize], folder[kBackupPathSize], target[kBackupPathSize];
+    format_into(backups, sizeof backups, "%s%cbackup", home, kPathSeparator);
+    plat_mkdir(backups);
+    int n = for_each_backup(backups, version, [](int) {}) + 1;
+    format_into(folder, sizeof folder, "%s%capp.%s.%d", backups, kPathSeparator, version, n);
+    if (plat_mkdir(folder) != 0) return;
+    for (size_t i = 0; i < std::size(kUserFiles); ++i) {
+        if (!found[i]) continue;
+        format_into(target, sizeof target, "%s%c%s", folder, kPathSeparator, kUserFiles[i]);
+        plat_copy_file(found[i], target, true);
+    }
+    for_each_backup(backups, version, [&](int older) {
+        if (older > n - kBackupsKept) return;
+        format_into(target, sizeof target, "%s%capp.%s.%d", backups, kPathSeparator, version, older);
+        delete_tree(target);
+    });
 }
 
 // The newest older version's copy of a user file: highest version key, first
@@ -125,6 +184,7 @@ void install_bundle(run_context* ctx) {
     // is the current one: its user files then come from older versions.
     char version_dir[kGameDirSize];
     format_into(version_dir, sizeof version_dir, "%s%capp.%s", ctx->home, kPathSeparator, m.remote_version);
+    back_up_user_files(ctx->home, m.remote_version, version_dir);
     delete_tree(version_dir);
     plat_mkdir(version_dir);
 

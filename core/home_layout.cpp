@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/text.h"
 #include "platform/platform.h"
 #include "services/format.h"
 #include "services/log.h"
@@ -9,6 +10,7 @@
 namespace {
 
 constexpr int kCandidateSize = 1300;
+constexpr int kRecordTempSize = 1500;
 
 void copy_cut(char* out, size_t size, const char* text) { format_into(out, size, "%s", text); }
 
@@ -23,6 +25,9 @@ bool opens_for_reading(const char* path) {
     return true;
 }
 
+// The launcher runs in UTF-8. Earlier builds ran in the system's legacy code
+// page and wrote their records in it (a home under C:\Users\José in
+// Windows-1252): a record that is not UTF-8 is read in that code page.
 void read_record(const char* path, char* out, size_t size) {
     out[0] = 0;
     FILE* f = plat_fopen(path, "r");
@@ -30,6 +35,36 @@ void read_record(const char* path, char* out, size_t size) {
     if (!std::fgets(out, static_cast<int>(size), f)) out[0] = 0;
     std::fclose(f);
     out[std::strcspn(out, "\r\n")] = 0;
+    char utf8[kRecordTempSize * 3];
+    if (!is_utf8(out) && plat_legacy_ansi_to_utf8(out, utf8, sizeof utf8) > 0) format_into(out, size, "%s", utf8);
+}
+
+namespace {
+
+bool write_text(FILE* f, const char* value, bool line_end) {
+    if (line_end) file_printf(f, "%s\n", value);
+    else file_printf(f, "%s", value);
+    return !std::ferror(f);
+}
+
+}  // namespace
+
+bool write_record(const char* path, const char* value, bool line_end) {
+    char temp[kRecordTempSize];
+    FILE* f = format_into(temp, sizeof temp, "%s.tmp", path) < kRecordTempSize ? plat_fopen(temp, "w") : nullptr;
+    if (f) {
+        bool written = write_text(f, value, line_end);
+        written = plat_flush_to_disk(f) && written;
+        written = std::fclose(f) == 0 && written;
+        if (written && plat_move_file_write_through(temp, path)) return true;
+        plat_delete_file(temp);
+        if (!written) return false;
+    }
+    f = plat_fopen(path, "w");
+    if (!f) return false;
+    write_text(f, value, line_end);
+    std::fclose(f);
+    return true;
 }
 
 const char* version_key(const char* directory_name) {
@@ -109,10 +144,7 @@ void repair_version_record(const char* home) {
     read_record(path, recorded, sizeof recorded);
     if (std::strcmp(recorded, bundle_version) == 0) return;
 
-    FILE* f = plat_fopen(path, "w");
-    if (!f) return;
-    file_printf(f, "%s\n", bundle_version);
-    std::fclose(f);
+    if (!write_record(path, bundle_version, true)) return;
     log_printf("  (repaired a half-finished update: the installed app is %s, the record said '%s')\n", bundle_version,
                recorded[0] ? recorded : "(nothing)");
 }
@@ -149,11 +181,7 @@ int resolve_game(run_context* ctx, bool manifest_read) {
             char found_dir[kGameExeSize];
             copy_cut(found_dir, sizeof found_dir, found);
             if (char* cut = std::strrchr(found_dir, kPathSeparator)) *cut = 0;
-            FILE* f = plat_fopen(path, "w");
-            if (f) {
-                file_printf(f, "%s", found_dir);
-                std::fclose(f);
-            }
+            write_record(path, found_dir, false);
         }
     }
     format_into(ctx->patched_rom, sizeof ctx->patched_rom, "%s%cpatched.nds", ctx->game_dir, kPathSeparator);

@@ -29,6 +29,14 @@ void for_each_version_directory(const char* home, void (*visit)(void* context, c
 // at the first CR or LF. A missing or unreadable file reads as empty.
 void read_record(const char* path, char* out, size_t size);
 
+// Writes a record whole, in text mode: value and, with line_end, a line feed.
+// The bytes go to path + ".tmp", reach the disk, and that file is then moved
+// over the record in one step, so that a run killed at any moment leaves the
+// old record or the new one, never a part of either. When the temporary file
+// cannot be made or moved, the record is written in place; when it cannot be
+// written whole (a full disk), the old record stays. True when it was written.
+bool write_record(const char* path, const char* value, bool line_end);
+
 // The text after the last "." of a version directory's name (the whole name
 // when it has none). Version directories rank by it as plain byte strings.
 const char* version_key(const char* directory_name);

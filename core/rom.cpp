@@ -23,6 +23,7 @@ constexpr size_t kHeaderSize = 512;
 constexpr size_t kLogoChecksumOffset = 0x15C;
 constexpr int kSourcePathSize = 1024;
 constexpr int kDialogFileSize = 260;
+constexpr int kRomPartSize = kRomPathSize + 8;
 constexpr uint32_t kDialogFlags = 0x1808;  // OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR
 
 constexpr char kDialogFilter[] = "Nintendo DS ROM (*.nds)\0*.nds\0All files\0*.*\0";  // and the final NUL
@@ -61,13 +62,55 @@ uint8_t* read_whole_file(const char* path, size_t* size) {
     return bytes;
 }
 
-bool write_whole_file(const char* path, const uint8_t* bytes, size_t size, bool* opened) {
-    FILE* f = plat_fopen(path, "wb");
-    *opened = f != nullptr;
+// patched.nds is made as patched.nds.part and moved into place only once it
+// is whole on the disk, so that a run killed while it is written leaves no
+// truncated ROM that later runs would take for a usable one. After a failure
+// once the part exists, neither file stays: the part is not a ROM, and the
+// truncating write this replaces would have destroyed the old file too.
+struct rom_part {
+    char path[kRomPartSize];
+};
+
+rom_part part_of(const char* patched_rom_path) {
+    rom_part part;
+    format_into(part.path, sizeof part.path, "%s.part", patched_rom_path);
+    return part;
+}
+
+bool give_up_part(const rom_part& part, const char* patched_rom_path) {
+    if (plat_get_file_attributes(part.path) != PLAT_INVALID_ATTRIBUTES) {
+        plat_delete_file(part.path);
+        plat_delete_file(patched_rom_path);
+    }
+    return false;
+}
+
+bool copy_into_place(const char* source_path, const char* patched_rom_path) {
+    rom_part part = part_of(patched_rom_path);
+    if (!plat_copy_file(source_path, part.path, false) || !plat_move_file_write_through(part.path, patched_rom_path))
+        return give_up_part(part, patched_rom_path);
+    return true;
+}
+
+// A volume without room for the ROM fails as a write that falls short would.
+bool write_into_place(const char* patched_rom_path, const uint8_t* bytes, size_t size) {
+    char directory[kRomPartSize];
+    format_into(directory, sizeof directory, "%s", patched_rom_path);
+    if (char* cut = std::strrchr(directory, kPathSeparator)) *cut = 0;
+    uint64_t free_bytes = 0;
+    if (plat_disk_free(directory, &free_bytes) && free_bytes < size) {
+        plat_delete_file(patched_rom_path);
+        return false;
+    }
+    rom_part part = part_of(patched_rom_path);
+    FILE* f = plat_fopen(part.path, "wb");
     if (!f) return false;
-    size_t written = std::fwrite(bytes, 1, size, f);
-    bool closed = std::fclose(f) == 0;
-    return written == size && closed;
+    bool written = std::fwrite(bytes, 1, size, f) == size;
+    written = plat_flush_to_disk(f) && written;
+    written = std::fclose(f) == 0 && written;
+    if (!written || !plat_move_file_write_through(part.path, patched_rom_path))
+        return give_up_part(part, patched_rom_path);
+    return true;
 }
 
 }  // namespace
@@ -110,7 +153,7 @@ int prepare_rom(const char* source_path, const char* patched_rom_path) {
     status_set("Preparing your ROM\xE2\x80\xA6");
 
     if (is_playable_rom(source_path)) {
-        if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+        if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
         return kRunGoesOn;
     }
 
@@ -126,23 +169,18 @@ int prepare_rom(const char* source_path, const char* patched_rom_path) {
     if (!patched) {
         if (!usable)
             return end_run_with_error("That file doesn't look like a DS game. Reopen and pick a .nds dump.", 10000);
-        if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+        if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
         return download_play_notice();
     }
 
-    bool opened = false;
-    bool written = write_whole_file(patched_rom_path, patched, patched_size, &opened);
+    bool written = write_into_place(patched_rom_path, patched, patched_size);
     std::free(patched);
-    if (!written) {
-        // Never leave a half-written ROM behind.
-        if (opened) plat_delete_file(patched_rom_path);
-        return disk_error();
-    }
+    if (!written) return disk_error();
 
     // The patch fits any source of the right length; only the digest tells
     // the supported dump from another file.
     if (is_playable_rom(patched_rom_path)) return kRunGoesOn;
     plat_delete_file(patched_rom_path);
-    if (!plat_copy_file(source_path, patched_rom_path, false)) return disk_error();
+    if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
     return download_play_notice();
 }

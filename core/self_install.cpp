@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/home_layout.h"
 #include "core/text.h"
 #include "platform/platform.h"
 #include "services/format.h"
@@ -28,10 +29,7 @@ void move_invite_file_to_plain_name(char launcher_path[kLauncherPathSize]) {
 void write_updater_txt(const char* home, const char* target) {
     char path[kLauncherPathSize];
     format_into(path, sizeof path, "%s%cupdater.txt", home, kPathSeparator);
-    FILE* f = plat_fopen(path, "w");
-    if (!f) return;
-    file_printf(f, "%s", target);
-    std::fclose(f);
+    write_record(path, target, false);
 }
 
 void set_string(plat_reg_key key, const char* name, const char* value) {

@@ -17,6 +17,9 @@ bool plat_copy_file(const char* from, const char* to, bool fail_if_exists) {
 }
 bool plat_move_file(const char* from, const char* to) { return ops().move_file(from, to); }
 bool plat_move_file_replace(const char* from, const char* to) { return ops().move_file_replace(from, to); }
+bool plat_move_file_write_through(const char* from, const char* to) { return ops().move_file_write_through(from, to); }
+bool plat_flush_to_disk(FILE* file) { return ops().flush_to_disk(file); }
+bool plat_disk_free(const char* directory, uint64_t* bytes) { return ops().disk_free(directory, bytes); }
 bool plat_delete_file(const char* path) { return ops().delete_file(path); }
 bool plat_remove_directory(const char* path) { return ops().remove_directory(path); }
 uint32_t plat_get_file_attributes(const char* path) { return ops().get_file_attributes(path); }
@@ -36,6 +39,10 @@ int plat_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size
 }
 int plat_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size) {
     return ops().utf8_to_wide(in, in_length, out, out_size);
+}
+
+int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    return ops().legacy_ansi_to_utf8(in, out, out_size);
 }
 
 unsigned long plat_process_id() { return ops().process_id(); }

@@ -12,6 +12,9 @@ struct plat_ops {
     bool (*copy_file)(const char* from, const char* to, bool fail_if_exists);
     bool (*move_file)(const char* from, const char* to);
     bool (*move_file_replace)(const char* from, const char* to);
+    bool (*move_file_write_through)(const char* from, const char* to);
+    bool (*flush_to_disk)(FILE* file);
+    bool (*disk_free)(const char* directory, uint64_t* bytes);
     bool (*delete_file)(const char* path);
     bool (*remove_directory)(const char* path);
     uint32_t (*get_file_attributes)(const char* path);
@@ -26,6 +29,7 @@ struct plat_ops {
     uint32_t (*module_path_wide)(char16_t* buffer, uint32_t size);
     int (*wide_to_utf8)(const char16_t* in, int in_length, char* out, int out_size);
     int (*utf8_to_wide)(const char* in, int in_length, char16_t* out, int out_size);
+    int (*legacy_ansi_to_utf8)(const char* in, char* out, int out_size);
 
     unsigned long (*process_id)();
     const char* (*getenv)(const char* name);

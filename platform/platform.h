@@ -49,6 +49,18 @@ bool plat_move_file(const char* from, const char* to);
 // directory).
 bool plat_move_file_replace(const char* from, const char* to);
 
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: as
+// plat_move_file_replace, and returns only once the move is on the disk.
+bool plat_move_file_write_through(const char* from, const char* to);
+
+// fflush, then _commit on the stream's descriptor: true once everything
+// written to the stream is on the disk.
+bool plat_flush_to_disk(FILE* file);
+
+// GetDiskFreeSpaceExA on a directory: the bytes this user may still write to
+// its volume. False when it cannot be asked.
+bool plat_disk_free(const char* directory, uint64_t* bytes);
+
 // DeleteFileA: removes a file; fails on a directory or a missing path.
 bool plat_delete_file(const char* path);
 
@@ -102,6 +114,12 @@ uint32_t plat_module_path_wide(char16_t* buffer, uint32_t size);
 // conversion failed or did not fit.
 int plat_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size);
 int plat_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size);
+
+// Text in the system's legacy ANSI code page (the system locale's; the
+// process's own code page is UTF-8) converted to UTF-8, with its NUL, into
+// out_size bytes: MultiByteToWideChar then WideCharToMultiByte(CP_UTF8). Returns
+// the bytes written, 0 when the conversion failed or did not fit.
+int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size);
 
 // ---------------------------------------------------------------------------
 // This process

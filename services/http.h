@@ -7,6 +7,8 @@ constexpr int kHostSize = 256;  // 255 bytes of host and a NUL
 constexpr int kObjectWideSize = 1024;
 constexpr int kHostWideSize = 256;
 constexpr int kTransferSize = 16384;
+// A download stops after this many bytes, like a body the server cut short.
+constexpr uint64_t kMaxDownloadBytes = 0x7FFFFFFF;
 
 // The parts of an http or https URL as the download uses them.
 struct http_url {

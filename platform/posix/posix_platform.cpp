@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -111,6 +112,30 @@ bool posix_move_file_replace(const char* from, const char* to) {
         if (S_ISDIR(dst_st.st_mode) || S_ISDIR(src_st.st_mode) || is_read_only(dst_st)) return false;
     }
     return ::rename(src.c_str(), dst.c_str()) == 0;
+}
+
+// A rename is atomic on posix file systems; the record it moves was already
+// flushed, and the directory is synced so that the move is durable too.
+bool posix_move_file_write_through(const char* from, const char* to) {
+    if (!posix_move_file_replace(from, to)) return false;
+    std::string dir = native_path(to);
+    size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool posix_flush_to_disk(FILE* file) { return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0; }
+
+bool posix_disk_free(const char* directory, uint64_t* bytes) {
+    struct statvfs st;
+    if (::statvfs(native_path(directory).c_str(), &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
 }
 
 bool posix_delete_file(const char* path) {
@@ -254,6 +279,19 @@ uint32_t posix_module_path_wide(char16_t* buffer, uint32_t size) {
     }
     std::memcpy(buffer, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
     return static_cast<uint32_t>(wide.size());
+}
+
+// Natively the legacy code page is ISO 8859-1: every byte is the code point
+// of its value.
+int posix_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    std::string utf8;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(in); *p; ++p) {
+        if (*p < 0x80) utf8 += static_cast<char>(*p);
+        else utf8 += {static_cast<char>(0xC0 | (*p >> 6)), static_cast<char>(0x80 | (*p & 0x3F))};
+    }
+    if (static_cast<int>(utf8.size()) >= out_size) return 0;
+    std::memcpy(out, utf8.c_str(), utf8.size() + 1);
+    return static_cast<int>(utf8.size() + 1);
 }
 
 unsigned long posix_process_id() { return static_cast<unsigned long>(::getpid()); }
@@ -401,6 +439,9 @@ const plat_ops kPosixOps = {
     posix_copy_file,
     posix_move_file,
     posix_move_file_replace,
+    posix_move_file_write_through,
+    posix_flush_to_disk,
+    posix_disk_free,
     posix_delete_file,
     posix_remove_directory,
     posix_get_file_attributes,
@@ -414,6 +455,7 @@ const plat_ops kPosixOps = {
     posix_module_path_wide,
     windows_wide_to_utf8,
     windows_utf8_to_wide,
+    posix_legacy_ansi_to_utf8,
     posix_process_id,
     posix_getenv,
     posix_putenv,

@@ -1,5 +1,12 @@
 // Downloads on WinHTTP, synchronous, with the session's defaults for
 // time-outs, redirects, proxies and certificate checks.
+//
+// WinHTTP is not one of the DLLs Windows always takes from the system folder
+// (KnownDLLs). Imported the usual way, a winhttp.dll that a web page dropped
+// into the download folder would be loaded beside the launcher, and run,
+// before any of its code. So it is loaded here, from the system folder only,
+// on the first download; without it a download fails as one without a
+// response does.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -9,6 +16,37 @@
 
 namespace {
 
+struct winhttp_functions {
+    decltype(&WinHttpOpen) open;
+    decltype(&WinHttpConnect) connect;
+    decltype(&WinHttpOpenRequest) open_request;
+    decltype(&WinHttpSendRequest) send_request;
+    decltype(&WinHttpReceiveResponse) receive_response;
+    decltype(&WinHttpQueryDataAvailable) query_data_available;
+    decltype(&WinHttpReadData) read_data;
+    decltype(&WinHttpCloseHandle) close_handle;
+};
+
+template <typename Function>
+bool find(HMODULE module, const char* name, Function* out) {
+    *out = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return *out != nullptr;
+}
+
+// Null when the system's winhttp.dll cannot be loaded or lacks a function.
+const winhttp_functions* winhttp() {
+    static winhttp_functions f;
+    static bool loaded = [] {
+        HMODULE m = LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return m && find(m, "WinHttpOpen", &f.open) && find(m, "WinHttpConnect", &f.connect) &&
+               find(m, "WinHttpOpenRequest", &f.open_request) && find(m, "WinHttpSendRequest", &f.send_request) &&
+               find(m, "WinHttpReceiveResponse", &f.receive_response) &&
+               find(m, "WinHttpQueryDataAvailable", &f.query_data_available) &&
+               find(m, "WinHttpReadData", &f.read_data) && find(m, "WinHttpCloseHandle", &f.close_handle);
+    }();
+    return loaded ? &f : nullptr;
+}
+
 struct http_handles {
     HINTERNET session;
     HINTERNET connection;
@@ -16,9 +54,9 @@ struct http_handles {
 };
 
 void close_all(http_handles* h) {
-    if (h->request) WinHttpCloseHandle(h->request);
-    if (h->connection) WinHttpCloseHandle(h->connection);
-    if (h->session) WinHttpCloseHandle(h->session);
+    if (h->request) winhttp()->close_handle(h->request);
+    if (h->connection) winhttp()->close_handle(h->connection);
+    if (h->session) winhttp()->close_handle(h->session);
 }
 
 const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
@@ -26,23 +64,25 @@ const WCHAR* wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(
 }  // namespace
 
 plat_http win_http_open(const plat_http_request& request) {
+    const winhttp_functions* f = winhttp();
+    if (!f) return nullptr;
     http_handles h = {};
-    h.session = WinHttpOpen(wide(request.user_agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0);
+    h.session = f->open(wide(request.user_agent), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                        WINHTTP_NO_PROXY_BYPASS, 0);
     if (!h.session) return nullptr;
-    h.connection = WinHttpConnect(h.session, wide(request.host), request.port, 0);
+    h.connection = f->connect(h.session, wide(request.host), request.port, 0);
     if (!h.connection) {
         close_all(&h);
         return nullptr;
     }
-    h.request = WinHttpOpenRequest(h.connection, L"GET", wide(request.object), nullptr, WINHTTP_NO_REFERER,
-                                   WINHTTP_DEFAULT_ACCEPT_TYPES, request.secure ? WINHTTP_FLAG_SECURE : 0);
+    h.request = f->open_request(h.connection, L"GET", wide(request.object), nullptr, WINHTTP_NO_REFERER,
+                                WINHTTP_DEFAULT_ACCEPT_TYPES, request.secure ? WINHTTP_FLAG_SECURE : 0);
     if (!h.request) {
         close_all(&h);
         return nullptr;
     }
-    if (!WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(h.request, nullptr)) {
+    if (!f->send_request(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !f->receive_response(h.request, nullptr)) {
         close_all(&h);
         return nullptr;
     }
@@ -54,10 +94,10 @@ plat_http win_http_open(const plat_http_request& request) {
 uint32_t win_http_read(plat_http http, unsigned char* buffer, uint32_t size) {
     auto* h = static_cast<http_handles*>(http);
     DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(h->request, &available) || available == 0) return 0;
+    if (!winhttp()->query_data_available(h->request, &available) || available == 0) return 0;
     DWORD wanted = available < size ? available : size;
     DWORD read = 0;
-    if (!WinHttpReadData(h->request, buffer, wanted, &read)) return 0;
+    if (!winhttp()->read_data(h->request, buffer, wanted, &read)) return 0;
     return read;
 }
 

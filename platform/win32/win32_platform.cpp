@@ -3,6 +3,7 @@
 // portable core.
 #include <windows.h>
 #include <direct.h>
+#include <io.h>
 #include <shlobj.h>
 #include <commdlg.h>
 
@@ -16,6 +17,8 @@
 
 namespace {
 
+constexpr int kLegacyTextSize = 2048;
+
 FILE* win_fopen(const char* path, const char* mode) { return std::fopen(path, mode); }
 
 int win_mkdir(const char* path) { return _mkdir(path); }
@@ -28,6 +31,19 @@ bool win_move_file(const char* from, const char* to) { return MoveFileA(from, to
 
 bool win_move_file_replace(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool win_move_file_write_through(const char* from, const char* to) {
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool win_flush_to_disk(FILE* file) { return std::fflush(file) == 0 && _commit(_fileno(file)) == 0; }
+
+bool win_disk_free(const char* directory, uint64_t* bytes) {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
+    *bytes = available.QuadPart;
+    return true;
 }
 
 bool win_delete_file(const char* path) { return DeleteFileA(path) != 0; }
@@ -84,6 +100,28 @@ int win_wide_to_utf8(const char16_t* in, int in_length, char* out, int out_size)
 
 int win_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size) {
     return MultiByteToWideChar(CP_UTF8, 0, in, in_length, reinterpret_cast<WCHAR*>(out), out_size);
+}
+
+// The system locale's ANSI code page, where records of earlier builds (which
+// ran in it) were written. Wine answers only for the locale's name.
+UINT legacy_code_page() {
+    DWORD code_page = 0;
+    const int units = sizeof code_page / sizeof(WCHAR);
+    if (GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                        reinterpret_cast<LPWSTR>(&code_page), units) == 0) {
+        WCHAR name[LOCALE_NAME_MAX_LENGTH];
+        if (GetSystemDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH) == 0 ||
+            GetLocaleInfoEx(name, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                            reinterpret_cast<LPWSTR>(&code_page), units) == 0)
+            code_page = 0;
+    }
+    return code_page ? code_page : CP_ACP;
+}
+
+int win_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
+    WCHAR wide[kLegacyTextSize];
+    if (MultiByteToWideChar(legacy_code_page(), 0, in, -1, wide, kLegacyTextSize) == 0) return 0;
+    return WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, out_size, nullptr, nullptr);
 }
 
 unsigned long win_process_id() { return GetCurrentProcessId(); }
@@ -197,7 +235,19 @@ void win_reg_close_key(plat_reg_key key) { RegCloseKey(static_cast<HKEY>(key)); 
 
 static_assert(sizeof(OPENFILENAMEA) == 152, "the full 64-bit OPENFILENAMEA");
 
+// comdlg32 is loaded from the system folder when the dialog is first needed,
+// not imported: under Wine its own imports bring uxtheme.dll, which would be
+// looked for beside the launcher before WinMain could say where DLLs come
+// from. Without it the dialog fails, as a cancelled one does.
 bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
+    static const auto get_open_file_name = [] {
+        HMODULE comdlg32 = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        return comdlg32 ? reinterpret_cast<decltype(&GetOpenFileNameA)>(
+                              reinterpret_cast<void*>(GetProcAddress(comdlg32, "GetOpenFileNameA")))
+                        : nullptr;
+    }();
+    if (size) file[0] = 0;
+    if (!get_open_file_name) return false;
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -206,8 +256,7 @@ bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t s
     ofn.nMaxFile = size;
     ofn.lpstrTitle = dialog.title;
     ofn.Flags = dialog.flags;
-    file[0] = 0;
-    return GetOpenFileNameA(&ofn) != 0;
+    return get_open_file_name(&ofn) != 0;
 }
 
 const plat_ops kWin32Ops = {
@@ -216,6 +265,9 @@ const plat_ops kWin32Ops = {
     win_copy_file,
     win_move_file,
     win_move_file_replace,
+    win_move_file_write_through,
+    win_flush_to_disk,
+    win_disk_free,
     win_delete_file,
     win_remove_directory,
     win_get_file_attributes,
@@ -229,6 +281,7 @@ const plat_ops kWin32Ops = {
     win_module_path_wide,
     win_wide_to_utf8,
     win_utf8_to_wide,
+    win_legacy_ansi_to_utf8,
     win_process_id,
     win_getenv,
     win_putenv,

@@ -8,6 +8,10 @@
 #include "splash/splash.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // From here on every DLL, including those that Windows' own libraries load
+    // later (a window brings uxtheme.dll), comes from the system folder, never
+    // from the folder the launcher was downloaded to.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     const int code = launcher_main(__argc, __argv);
     splash_let_window_settle();
     // The splash stays up until the run is over, and goes just before the

@@ -73,8 +73,10 @@ class WineSession:
 
     def env(self, **extra):
         # None removes a variable. WinHTTP honours proxies even for 127.0.0.1; a crash must not wait on a debugger.
-        env = {**os.environ, "WINEPREFIX": str(self.prefix), "WINEARCH": "win64", "WINEDEBUG": "-all",
-               "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d", "DISPLAY": self.display, **extra}
+        # A UTF-8 locale, or Wine garbles non-ASCII names and environment values.
+        env = {**os.environ, "LC_ALL": "C.UTF-8", "WINEPREFIX": str(self.prefix), "WINEARCH": "win64",
+               "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winedbg.exe=d", "DISPLAY": self.display,
+               **extra}
         return {k: v for k, v in env.items() if v is not None and k.lower() not in ("http_proxy", "https_proxy")}
 
     def __enter__(self):
@@ -156,7 +158,7 @@ class Player:
 
     def game_report(self):
         """What the stub game wrote to game.log: cmdline, cwd, argv and env."""
-        pairs = [line.partition("=")[::2] for line in (self.home / "game.log").read_text().splitlines()]
+        pairs = [line.partition("=")[::2] for line in (self.home / "game.log").read_text("utf-8").splitlines()]
         return {**dict(pairs), "argv": [v for k, v in pairs if k.startswith("argv[")],
                 "env": {k[4:]: v for k, v in pairs if k.startswith("env ")}}
 
@@ -186,7 +188,9 @@ class Site(http.server.ThreadingHTTPServer):
         threading.Thread(target=self.serve_forever, daemon=True).start()
         test.addCleanup(lambda: (self.shutdown(), self.server_close()))
 
-    def publish(self, version, launcher=None):
+    def publish(self, version, launcher=None, files=()):
         (game := self.player.root / f"client-{version}" / "kestrel-core").mkdir(parents=True)
         shutil.copy2(STUB_GAME_EXE, game / "Pelko.exe")
+        for name, data in dict(files).items():
+            (game / name).write_bytes(data)
         return release.build_site(game.parent, version, self.base, self.releases, launcher)

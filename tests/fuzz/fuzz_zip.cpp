@@ -38,7 +38,7 @@ bool write_file(void* files, const char* path, const uint8_t* data, uint64_t siz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int files = 0;
-    zip_sink sink = {&files, make_directory, write_file};
+    zip_sink sink = {&files, make_directory, write_file, nullptr};
     int result = zip_extract_from_memory(data, size, kDest, &sink);
     if (result < -1) __builtin_trap();
     if (result >= 0 && result != files) __builtin_trap();

@@ -22,8 +22,15 @@ class Release(unittest.TestCase):
         (self.root / "client" / "kestrel-core" / "Pelko.exe").write_bytes(b"MZ game")
         (self.root / "client" / "readme.txt").write_text("hello")
 
-    def site(self, out, version="1.4", base="http://127.0.0.1:8000/releases/", launcher=None):
-        return release.build_site(self.root / "client", version, base, self.root / out, launcher=launcher)
+    def site(self, out, version="1.4", base="http://127.0.0.1:8000/releases/", launcher=None, **checks):
+        return release.build_site(self.root / "client", version, base, self.root / out, launcher=launcher, **checks)
+
+    def refused(self, *naming, **site):
+        with self.assertRaises(SystemExit) as refusal:
+            self.site("refused", **site)
+        for text in naming:
+            self.assertIn(text, str(refusal.exception))
+        self.assertFalse((self.root / "refused" / "manifest.json").exists())
 
     def test_the_site_holds_the_same_bundle_for_the_same_input_and_a_manifest_naming_its_digests(self):
         (self.root / "new.exe").write_bytes(b"MZ launcher v2")
@@ -50,6 +57,21 @@ class Release(unittest.TestCase):
         (self.root / "client").mkdir()
         with self.assertRaises(SystemExit):
             self.site("x")
+
+
+    def test_what_the_launcher_would_turn_into_harm_is_refused_by_name(self):
+        for version in ["a:b", "x/../y", ".5", "1..2", "CON 2"]:
+            self.refused(repr(version), version=version)
+        client = self.root / "client"
+        for name, problem in [("notes..txt", "'..'"), ("CON", "device"), ("lpt9.log", "device"), ("Aux.tar.gz", "device"),
+                              ("dot.", "trailing"), ("space ", "trailing"), ("a:b", "colon"), ("a\\b", "backslash"),
+                              ("caf\u00e9", "ASCII")]:
+            (client / "kestrel-core" / name).write_text("x")
+            self.refused(repr("kestrel-core/" + name), problem)
+            (client / "kestrel-core" / name).unlink()
+        self.refused("more than 10", limit=10)
+        # The bundle must unpack, with the launcher's own walk, to the folder's files.
+        self.refused("'kestrel-core/Pelko.exe'", unzip="/bin/true")
 
 
 if __name__ == "__main__":

@@ -43,6 +43,12 @@ FakePlatform* g_fake = nullptr;
 
 bool fails(const char* op, const char* path) { return g_fake->fail && g_fake->fail(op, path); }
 
+template <typename Result>
+Result done(const std::string& op, const char* path, const char* to, Result result) {
+    if (g_fake->after) g_fake->after(op, path, to);
+    return result;
+}
+
 // What the module path calls answer: the path and its NUL in buffer and the
 // length without the NUL or, when it does not fit, as much as fits with a NUL
 // and size.
@@ -80,21 +86,32 @@ void FakePlatform::release_threads() {
 FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     g_fake = this;
     ops.fopen = [](const char* path, const char* mode) {
-        return fails(("fopen " + std::string(mode)).c_str(), path) ? nullptr : plat_native_ops().fopen(path, mode);
+        const std::string op = "fopen " + std::string(mode);
+        return done(op, path, "", fails(op.c_str(), path) ? nullptr : plat_native_ops().fopen(path, mode));
     };
     ops.copy_file = [](const char* from, const char* to, bool fail_if_exists) {
-        return !fails("copy", from) && plat_native_ops().copy_file(from, to, fail_if_exists);
+        return done("copy", from, to, !fails("copy", from) && plat_native_ops().copy_file(from, to, fail_if_exists));
     };
     ops.move_file = [](const char* from, const char* to) {
-        return !fails("move", from) && plat_native_ops().move_file(from, to);
+        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file(from, to));
     };
     ops.move_file_replace = [](const char* from, const char* to) {
-        return !fails("move", from) && plat_native_ops().move_file_replace(from, to);
+        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file_replace(from, to));
     };
-    ops.delete_file = [](const char* path) { return !fails("delete", path) && plat_native_ops().delete_file(path); };
+    ops.move_file_write_through = [](const char* from, const char* to) {
+        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file_write_through(from, to));
+    };
+    ops.delete_file = [](const char* path) {
+        return done("delete", path, "", !fails("delete", path) && plat_native_ops().delete_file(path));
+    };
+    ops.mkdir = [](const char* path) {
+        return done("mkdir", path, "", fails("mkdir", path) ? -1 : plat_native_ops().mkdir(path));
+    };
     ops.create_output_file = [](const char* path) {
-        return fails("create_output", path) ? nullptr : plat_native_ops().create_output_file(path);
+        return done("create_output", path, "",
+                    fails("create_output", path) ? nullptr : plat_native_ops().create_output_file(path));
     };
+    ops.disk_free = [](const char*, uint64_t* bytes) { return *bytes = g_fake->disk_free, true; };
     ops.local_appdata = [](char* buffer) {
         std::snprintf(buffer, 260, "%s", g_fake->local_appdata.c_str());
         return true;
@@ -150,6 +167,7 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
         return it == g_fake->site.end() ? nullptr : new fake_body{it->second, 0};
     };
     ops.http_read = [](plat_http http, unsigned char* buffer, uint32_t size) {
+        if (g_fake->endless_bodies) return g_fake->delivered += size, size;
         auto* body = static_cast<fake_body*>(http);
         size_t n = std::min<size_t>(size, body->bytes.size() - body->position);
         std::memcpy(buffer, body->bytes.data() + body->position, n);
@@ -280,7 +298,7 @@ void LauncherTest::SetUp() {
 void LauncherTest::TearDown() { g_splash.active.store(0); }
 
 std::string LauncherTest::game_dir(const std::string& version) const {
-    return tmp.win("home/app." + version + "/kestrel-core");
+    return fake.env.at("VELA_HOME") + "\\app." + version + "\\kestrel-core";
 }
 
 void LauncherTest::install(const std::string& version, const std::map<std::string, std::string>& files) {

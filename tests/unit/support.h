@@ -70,7 +70,10 @@ struct FakePlatform {
     // The update site: bodies by URL ("scheme://host:port/object"); others get no response.
     std::map<std::string, std::string> site;
     std::vector<std::string> requests;
-    std::string user_agent;  // of the last request
+    bool endless_bodies = false;  // every body goes on for ever; `delivered` counts its bytes
+    uint64_t delivered = 0;
+    uint64_t disk_free = UINT64_MAX;  // what every volume has left
+    std::string user_agent;           // of the last request
 
     // Key path -> value name ("" unnamed) -> the bytes stored, NUL included.
     std::map<std::string, std::map<std::string, std::string>> registry;
@@ -85,8 +88,10 @@ struct FakePlatform {
     std::vector<Dialog> dialogs;
     std::string dialog_answer;
 
-    // True fails the call: op is "fopen MODE", "copy" or "move" (of path), "delete" or "create_output".
+    // True fails the call: op is "fopen MODE", "copy" or "move" (of path), "delete", "mkdir" or "create_output".
     std::function<bool(const std::string& op, const std::string& path)> fail;
+    // Called after each of those calls was made, with the target of a copy or move.
+    std::function<void(const std::string& op, const std::string& path, const std::string& to)> after;
 
     plat_ops ops;
 };

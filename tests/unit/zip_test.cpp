@@ -59,7 +59,8 @@ struct Walk {
                          [](void* s, const char* path, const uint8_t* data, uint64_t size) {
                              static_cast<Walk*>(s)->files.push_back({path, std::string(data, data + size)});
                              return true;
-                         }};
+                         },
+                         nullptr};
         result = zip_extract_from_memory(exact.empty() ? nullptr : exact.data(), exact.size(), dest, &sink);
         EXPECT_EQ(result < 0 ? 0 : result, static_cast<int>(files.size())) << "the count is of the files handed on";
     }
