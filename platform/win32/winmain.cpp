@@ -12,6 +12,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // later (a window brings uxtheme.dll), comes from the system folder, never
     // from the folder the launcher was downloaded to.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The file dialog's library is loaded now, before the splash thread
+    // exists: under Wine, loading it later while that thread creates its
+    // window at times leaves both waiting on each other for good.
+    LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     const int code = launcher_main(__argc, __argv);
     splash_let_window_settle();
     // The splash stays up until the run is over, and goes just before the
