@@ -2,6 +2,7 @@
 
 import hashlib
 import json
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -11,6 +12,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
 import release  # noqa: E402
+
+
+def run(*command):
+    return subprocess.run([str(c) for c in command], capture_output=True).returncode
 
 
 class Release(unittest.TestCase):
@@ -72,6 +77,36 @@ class Release(unittest.TestCase):
         self.refused("more than 10", limit=10)
         # The bundle must unpack, with the launcher's own walk, to the folder's files.
         self.refused("'kestrel-core/Pelko.exe'", unzip="/bin/true")
+
+    def test_a_signed_site_holds_one_signature_per_key_that_openssl_verifies_over_the_manifest_bytes(self):
+        keys = [release.keygen(self.root / name) for name in ("old", "new")]
+        self.assertEqual([private.stat().st_mode & 0o777 for private, _ in keys], [0o600, 0o600])
+        self.assertEqual(self.site("site", sign_keys=[k[0] for k in keys], serial="42")["serial"], "42")
+        manifest, tampered = self.root / "site" / "manifest.json", self.root / "tampered.json"
+        tampered.write_bytes(manifest.read_bytes().replace(b"1.4", b"1.5"))
+        lines = (self.root / "site" / "manifest.json.sig").read_text()
+        self.assertRegex(lines, r"\A([0-9a-f]{128}\n){2}\Z")
+        for (_, public), line in zip(keys, lines.split()):
+            # openssl itself makes the DER ECDSA-Sig-Value of r and s.
+            der = f"asn1=SEQUENCE:s\n[s]\nr=INTEGER:0x{line[:64]}\ns=INTEGER:0x{line[64:]}\n"
+            (self.root / "der.conf").write_text(der)
+            run("openssl", "asn1parse", "-genconf", self.root / "der.conf", "-out", self.root / "sig.der", "-noout")
+            check = ["openssl", "dgst", "-sha256", "-verify", public, "-signature", self.root / "sig.der"]
+            self.assertEqual((run(*check, manifest), run(*check, tampered)), (0, 1))
+
+    def test_a_serial_never_goes_down_nor_names_other_bytes(self):
+        key = [release.keygen(self.root / "key")[0]]
+        self.site("site", sign_keys=key, serial="20")
+        published = (self.root / "site" / "manifest.json").read_bytes()
+        (self.root / "client" / "readme.txt").write_text("changed")
+        for serial, naming in [("9", "9 is below 20"), ("020", "020 is already published"), ("12a", "'12a'"),
+                               ("", "''"), ("1" * 19, "1" * 19)]:
+            with self.assertRaisesRegex(SystemExit, naming):
+                self.site("site", sign_keys=key, serial=serial)
+        self.assertEqual((self.root / "site" / "manifest.json").read_bytes(), published)
+        (self.root / "client" / "readme.txt").write_text("hello")
+        self.site("site", sign_keys=key, serial="20")
+        self.assertEqual(self.site("site", sign_keys=key, serial="0100")["serial"], "0100")
 
 
 if __name__ == "__main__":
