@@ -3,7 +3,8 @@
 
     tools/release.py --folder client/ --version 1.4 --base-url https://updates.example.org/releases \
                      --out site/ [--launcher Pelko-Setup.exe] [--unzip build/native/tools/pelko_unzip] \
-                     [--sign-key release-key.pem [--sign-key new-key.pem] [--serial N]]
+                     [--sign-key release-key.pem [--sign-key new-key.pem] [--serial N]] \
+                     [--authenticode-pfx code.pfx [--authenticode-password-file code.pass]]
     tools/release.py keygen --out keys/
 
 Nothing is published that the launcher would turn into harm on a player's
@@ -18,6 +19,7 @@ The site folder receives:
   manifest.json                  the version and the Windows entry the launcher reads
   pelko-<version>-windows.zip    the client folder's contents (the game lives in kestrel-core/)
   Pelko-Setup.exe                with --launcher: the launcher build to update to
+                                 (with --authenticode-pfx: signed by osslsigncode first)
   manifest.json.sig              with --sign-key: per key, in the order given, the ECDSA P-256
                                  signature of manifest.json's bytes as 128 hex digits (r then s)
 
@@ -200,8 +202,28 @@ def sign_manifest(manifest, keys):
             raise SystemExit(f"release: the signature by {key} does not verify with its public key")
 
 
+def authenticode_sign(exe, signed, pfx, password_file=None):
+    """Signs the launcher executable into `signed`. The password, stripped of its line end, reaches
+    osslsigncode in a file of its own beside `signed` (a private staging folder), never on a command line."""
+    command = ["osslsigncode", "sign", "-pkcs12", str(pfx), "-in", str(exe), "-out", str(signed)]
+    if password_file:
+        password = Path(password_file).read_bytes().removesuffix(b"\n").removesuffix(b"\r")
+        passfile = signed.with_name("authenticode.pass")
+        with os.fdopen(os.open(passfile, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "wb") as f:
+            f.write(password)
+        command[4:4] = ["-readpass", str(passfile)]
+    try:
+        done = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True)
+    except FileNotFoundError:
+        raise SystemExit("release: osslsigncode is missing; scripts/setup.sh installs it") from None
+    if done.returncode:
+        raise SystemExit(f"release: osslsigncode could not sign {exe} with {pfx}: "
+                         f"{(done.stdout + done.stderr).decode(errors='replace').strip()}")
+
+
 def build_site(folder, version, base_url, out, launcher=None, unzip=DEFAULT_UNZIP, limit=MAX_BUNDLE_BYTES,
-               sign_keys=(), serial=None):
+               sign_keys=(), serial=None, authenticode=None):
+    """authenticode: (PKCS#12 file, password file or None) to sign the launcher with."""
     folder, out = Path(folder), Path(out)
     check_version(version)
     base_url = plain_string("base URL", base_url.rstrip("/"))
@@ -224,7 +246,10 @@ def build_site(folder, version, base_url, out, launcher=None, unzip=DEFAULT_UNZI
         check_with_launcher_walk(folder, staging / bundle_name, unzip)
         entry = {"url": f"{base_url}/{bundle_name}", "sha256": sha256_of(staging / bundle_name)}
         if launcher:
-            shutil.copyfile(launcher, staging / "Pelko-Setup.exe")
+            if authenticode:
+                authenticode_sign(launcher, staging / "Pelko-Setup.exe", *authenticode)
+            else:
+                shutil.copyfile(launcher, staging / "Pelko-Setup.exe")
             entry["updater_url"] = f"{base_url}/Pelko-Setup.exe"
             entry["updater_sha256"] = sha256_of(staging / "Pelko-Setup.exe")
         manifest = {"version": version, "windows": entry}
@@ -264,13 +289,20 @@ def main(argv=None):
                         help="sign the manifest with this ECDSA P-256 key (twice: with both keys, in that order)")
     parser.add_argument("--serial", help="the signed manifest's serial, 1 to 18 digits (default: the UTC time "
                         "as YYYYMMDDhhmmss)")
+    parser.add_argument("--authenticode-pfx", help="sign the --launcher executable with this PKCS#12 file")
+    parser.add_argument("--authenticode-password-file", help="a file holding the PKCS#12 file's password")
     args = parser.parse_args(argv)
     if len(args.sign_key) > 2:
         parser.error("a launcher holds at most two keys: give --sign-key once or twice")
     if args.serial is not None and not args.sign_key:
         parser.error("--serial needs --sign-key")
+    if args.authenticode_pfx and not args.launcher:
+        parser.error("--authenticode-pfx needs --launcher")
+    if args.authenticode_password_file and not args.authenticode_pfx:
+        parser.error("--authenticode-password-file needs --authenticode-pfx")
+    authenticode = (args.authenticode_pfx, args.authenticode_password_file) if args.authenticode_pfx else None
     manifest = build_site(args.folder, args.version, args.base_url, args.out, args.launcher, args.unzip,
-                          sign_keys=args.sign_key, serial=args.serial)
+                          sign_keys=args.sign_key, serial=args.serial, authenticode=authenticode)
     print(json.dumps(manifest, indent=2))
     if args.sign_key:
         print(f"serial {manifest['serial']}: build the launchers shipped with this release with "

@@ -13,6 +13,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools"))
 
 import release  # noqa: E402
 
+WINDOWS_LAUNCHER = Path(__file__).resolve().parents[2] / "build" / "windows" / "Pelko-Setup.exe"
+
 
 def run(*command):
     return subprocess.run([str(c) for c in command], capture_output=True).returncode
@@ -108,6 +110,21 @@ class Release(unittest.TestCase):
         self.site("site", sign_keys=key, serial="20")
         self.assertEqual(self.site("site", sign_keys=key, serial="0100")["serial"], "0100")
 
+    def test_the_launcher_is_published_with_an_authenticode_signature(self):
+        self.assertTrue(WINDOWS_LAUNCHER.is_file(), f"{WINDOWS_LAUNCHER} is missing: scripts/build.sh windows")
+        r = self.root
+        (r / "pass.txt").write_text("secret\n")
+        run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+            r / "key.pem", "-out", r / "cert.pem", "-subj", "/CN=Pelko test", "-addext", "extendedKeyUsage=codeSigning")
+        run("openssl", "pkcs12", "-export", "-inkey", r / "key.pem", "-in", r / "cert.pem", "-out", r / "code.pfx",
+            "-passout", f"file:{r / 'pass.txt'}")
+        manifest = self.site("site", launcher=WINDOWS_LAUNCHER, authenticode=(r / "code.pfx", r / "pass.txt"))
+        signed = r / "site" / "Pelko-Setup.exe"
+        self.assertEqual(run("osslsigncode", "verify", "-CAfile", r / "cert.pem", "-in", signed), 0)
+        self.assertEqual(manifest["windows"]["updater_sha256"], hashlib.sha256(signed.read_bytes()).hexdigest())
+        (r / "pass.txt").write_text("wrong\n")
+        with self.assertRaisesRegex(SystemExit, "osslsigncode could not sign"):
+            self.site("again", launcher=WINDOWS_LAUNCHER, authenticode=(r / "code.pfx", r / "pass.txt"))
 
 if __name__ == "__main__":
     unittest.main()
