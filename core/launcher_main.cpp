@@ -56,7 +56,9 @@ struct run_context_owner {
 
 }  // namespace
 
-int launcher_main(int argc, char** argv) {
+int launcher_main(int argc, char** argv) { return run_launcher(argc, argv, kBuiltInReleaseKeys); }
+
+int run_launcher(int argc, char** argv, const release_keys& keys) {
     run_context ctx;
     std::memset(&ctx, 0, sizeof ctx);
     run_context_owner owner{&ctx};
@@ -95,10 +97,13 @@ int launcher_main(int argc, char** argv) {
     read_record(version_record, ctx.installed_version, sizeof ctx.installed_version);
 
     // 12. Update check. Without usable manifest values the run goes on with
-    // what is installed.
+    // what is installed. A build with release keys reads only a manifest that
+    // one of them signed.
     bool manifest_read = false;
-    if (char* manifest = fetch_manifest(ctx.update_base)) {
-        manifest_read = read_manifest(manifest, &ctx.manifest) == manifest_outcome::values;
+    size_t manifest_length = 0;
+    if (char* manifest = fetch_manifest(ctx.update_base, &manifest_length)) {
+        if (keys.count == 0 || verify_manifest(manifest, manifest_length, keys, ctx.update_base, ctx.home))
+            manifest_read = read_manifest(manifest, &ctx.manifest) == manifest_outcome::values;
         std::free(manifest);
     }
     if (manifest_read) {

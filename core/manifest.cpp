@@ -26,7 +26,7 @@ constexpr char kPlatformKey[] = "windows";
 
 }  // namespace
 
-char* fetch_manifest(const char* update_base) {
+char* fetch_manifest(const char* update_base, size_t* length) {
     char url[kManifestUrlSize];
     format_into(url, sizeof url, "%s/manifest.json", update_base);
     log_printf("checking %s ...\n", url);
@@ -52,8 +52,8 @@ char* fetch_manifest(const char* update_base) {
         std::fclose(f);
         return nullptr;
     }
-    size_t read = std::fread(text, 1, static_cast<size_t>(size), f);
-    text[read] = 0;
+    *length = std::fread(text, 1, static_cast<size_t>(size), f);
+    text[*length] = 0;
     std::fclose(f);
     return text;
 }

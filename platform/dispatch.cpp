@@ -45,6 +45,10 @@ int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
     return ops().legacy_ansi_to_utf8(in, out, out_size);
 }
 
+bool plat_ecdsa_p256_verify(const uint8_t point[64], const uint8_t digest[32], const uint8_t signature[64]) {
+    return ops().ecdsa_p256_verify(point, digest, signature);
+}
+
 unsigned long plat_process_id() { return ops().process_id(); }
 const char* plat_getenv(const char* name) { return ops().getenv(name); }
 int plat_putenv(const char* assignment) { return ops().putenv(assignment); }

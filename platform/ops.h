@@ -30,6 +30,7 @@ struct plat_ops {
     int (*wide_to_utf8)(const char16_t* in, int in_length, char* out, int out_size);
     int (*utf8_to_wide)(const char* in, int in_length, char16_t* out, int out_size);
     int (*legacy_ansi_to_utf8)(const char* in, char* out, int out_size);
+    bool (*ecdsa_p256_verify)(const uint8_t point[64], const uint8_t digest[32], const uint8_t signature[64]);
 
     unsigned long (*process_id)();
     const char* (*getenv)(const char* name);

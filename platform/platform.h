@@ -121,6 +121,12 @@ int plat_utf8_to_wide(const char* in, int in_length, char16_t* out, int out_size
 // the bytes written, 0 when the conversion failed or did not fit.
 int plat_legacy_ansi_to_utf8(const char* in, char* out, int out_size);
 
+// Whether signature (r then s, 32 bytes each) is a valid ECDSA P-256
+// signature of the SHA-256 digest by the key whose public point (X then Y) is
+// given: BCryptImportKeyPair (BCRYPT_ECCPUBLIC_BLOB) and BCryptVerifySignature,
+// with bcrypt.dll from the system folder only.
+bool plat_ecdsa_p256_verify(const uint8_t point[64], const uint8_t digest[32], const uint8_t signature[64]);
+
 // ---------------------------------------------------------------------------
 // This process
 

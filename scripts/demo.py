@@ -11,6 +11,10 @@ game that records what it is handed). The player has nothing installed:
 2. Later they start the installed launcher to host a room of their own. It
    patches their cartridge dump (a synthetic one here) into patched.nds and
    starts the game.
+3. Another player has a launcher built with a release key (made for the
+   demo). The site publishes a signed release 1.0, which the launcher installs
+   and starts; then a release 1.1 whose manifest lost its integrity (one byte
+   changed after signing): the launcher refuses it and starts 1.0.
 
 A screenshot of the splash window of the first run, as it announces the
 game's start, is saved in build/demo/splash.png.
@@ -29,6 +33,8 @@ import harness  # noqa: E402
 from harness import Player, Site, helper, poll, win_path, x_client  # noqa: E402
 
 SPLASH_PNG = harness.ROOT / "build" / "demo" / "splash.png"
+DEMO_KEY = harness.ROOT / "build" / "demo" / "key" / "release-key.pem"
+KEYED_EXE = harness.ROOT / "build" / "demo-keyed" / "Pelko-Setup.exe"
 ROM_STANDIN = harness.ROOT / "build" / "native" / "tools" / "rom_standin"
 
 
@@ -103,9 +109,31 @@ def main():
                             f"expected sha256 {expected}")
         show("what the game received (game.log)", (player.home / "game.log").read_text())
         show("home directory", "\n".join(sorted(str(p.relative_to(player.home)) for p in player.home.rglob("*"))))
-        ok = joined.returncode == 0 and hosted.returncode == 0 and digest == expected
-        print(f"\ndemo: {'both runs started the game' if ok else 'FAILED'}")
+        signed_ok = signed_releases()
+        ok = joined.returncode == 0 and hosted.returncode == 0 and digest == expected and signed_ok
+        print(f"\ndemo: {'every run started the game' if ok else 'FAILED'}")
         return 0 if ok else 1
+
+
+def signed_releases():
+    player = Player("signed")
+    player.launcher.write_bytes(KEYED_EXE.read_bytes())
+    with contextlib.ExitStack() as cleanup:
+        site = Site(SimpleNamespace(player=player, addCleanup=cleanup.callback))
+        site.publish("1.0", sign_keys=[DEMO_KEY], serial=1)
+        show("signed manifest.json and manifest.json.sig", (site.releases / "manifest.json").read_text() +
+             (site.releases / "manifest.json.sig").read_text())
+        print("\ndemo: 3. a player whose launcher carries the release key joins room SIGN1...")
+        first = player.run("pelko://join/sign1")
+        show_run(first)
+        site.publish("1.1", sign_keys=[DEMO_KEY], serial=2)
+        manifest = site.releases / "manifest.json"
+        manifest.write_bytes(manifest.read_bytes().replace(b"1.1", b"1.2", 1))
+        print("\ndemo: ... and again, after one byte of the signed manifest of 1.1 was changed on the host:")
+        second = player.run("pelko://join/sign1")
+        show_run(second)
+        show("what the game received (game.log)", (player.home / "game.log").read_text())
+    return first.returncode == 0 and second.returncode == 0 and "app.1.0" in (player.home / "game.log").read_text()
 
 
 if __name__ == "__main__":

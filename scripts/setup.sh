@@ -14,6 +14,10 @@ packages=(
   openssl
   # the real executable under Wine, on a virtual display
   wine64 wine xvfb xauth x11-apps imagemagick xdotool
+  # Wine's BCrypt needs it to verify ECDSA signatures
+  libgnutls30
+  # the release tool's Authenticode signing of the launcher executable
+  osslsigncode
 )
 
 missing=()

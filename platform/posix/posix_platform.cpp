@@ -10,6 +10,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <openssl/ecdsa.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -294,6 +298,32 @@ int posix_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
     return static_cast<int>(utf8.size() + 1);
 }
 
+// libcrypto stands in for BCrypt: the key as a DER SubjectPublicKeyInfo (the
+// fixed P-256 prefix, then the point), the signature as DER.
+bool posix_ecdsa_p256_verify(const uint8_t point[64], const uint8_t digest[32], const uint8_t signature[64]) {
+    static const uint8_t kP256Prefix[27] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48,
+                                            0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                                            0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+    uint8_t spki[sizeof kP256Prefix + 64];
+    std::memcpy(spki, kP256Prefix, sizeof kP256Prefix);
+    std::memcpy(spki + sizeof kP256Prefix, point, 64);
+    const uint8_t* cursor = spki;
+    EVP_PKEY* key = d2i_PUBKEY(nullptr, &cursor, sizeof spki);
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    unsigned char* der = nullptr;
+    int der_length = -1;
+    if (sig && ECDSA_SIG_set0(sig, BN_bin2bn(signature, 32, nullptr), BN_bin2bn(signature + 32, 32, nullptr)) == 1)
+        der_length = i2d_ECDSA_SIG(sig, &der);
+    EVP_PKEY_CTX* context = key ? EVP_PKEY_CTX_new(key, nullptr) : nullptr;
+    const bool valid = context && der_length > 0 && EVP_PKEY_verify_init(context) == 1 &&
+                       EVP_PKEY_verify(context, der, static_cast<size_t>(der_length), digest, 32) == 1;
+    EVP_PKEY_CTX_free(context);
+    OPENSSL_free(der);
+    ECDSA_SIG_free(sig);
+    EVP_PKEY_free(key);
+    return valid;
+}
+
 unsigned long posix_process_id() { return static_cast<unsigned long>(::getpid()); }
 
 const char* posix_getenv(const char* name) { return std::getenv(name); }
@@ -456,6 +486,7 @@ const plat_ops kPosixOps = {
     windows_wide_to_utf8,
     windows_utf8_to_wide,
     posix_legacy_ansi_to_utf8,
+    posix_ecdsa_p256_verify,
     posix_process_id,
     posix_getenv,
     posix_putenv,

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shlobj.h>
 #include <commdlg.h>
+#include <bcrypt.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -122,6 +123,46 @@ int win_legacy_ansi_to_utf8(const char* in, char* out, int out_size) {
     WCHAR wide[kLegacyTextSize];
     if (MultiByteToWideChar(legacy_code_page(), 0, in, -1, wide, kLegacyTextSize) == 0) return 0;
     return WideCharToMultiByte(CP_UTF8, 0, wide, -1, out, out_size, nullptr, nullptr);
+}
+
+// BCrypt is loaded from the system folder, and only by a build with release
+// keys: one without imports nothing it did not before.
+bool win_ecdsa_p256_verify(const uint8_t point[64], const uint8_t digest[32], const uint8_t signature[64]) {
+    struct bcrypt_functions {
+        decltype(&BCryptOpenAlgorithmProvider) open;
+        decltype(&BCryptImportKeyPair) import;
+        decltype(&BCryptVerifySignature) verify;
+        decltype(&BCryptDestroyKey) destroy;
+        decltype(&BCryptCloseAlgorithmProvider) close;
+    };
+    static bcrypt_functions f;
+    static const bool loaded = [] {
+        HMODULE m = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        auto find = [m](const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); };
+        if (!m) return false;
+        f.open = reinterpret_cast<decltype(f.open)>(find("BCryptOpenAlgorithmProvider"));
+        f.import = reinterpret_cast<decltype(f.import)>(find("BCryptImportKeyPair"));
+        f.verify = reinterpret_cast<decltype(f.verify)>(find("BCryptVerifySignature"));
+        f.destroy = reinterpret_cast<decltype(f.destroy)>(find("BCryptDestroyKey"));
+        f.close = reinterpret_cast<decltype(f.close)>(find("BCryptCloseAlgorithmProvider"));
+        return f.open && f.import && f.verify && f.destroy && f.close;
+    }();
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!loaded || f.open(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
+    struct {
+        BCRYPT_ECCKEY_BLOB header;
+        uint8_t point[64];
+    } blob = {{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32}, {}};
+    std::memcpy(blob.point, point, 64);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    bool valid = false;
+    if (f.import(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0) ==
+        0) {
+        valid = f.verify(key, nullptr, const_cast<PUCHAR>(digest), 32, const_cast<PUCHAR>(signature), 64, 0) == 0;
+        f.destroy(key);
+    }
+    f.close(algorithm, 0);
+    return valid;
 }
 
 unsigned long win_process_id() { return GetCurrentProcessId(); }
@@ -282,6 +323,7 @@ const plat_ops kWin32Ops = {
     win_wide_to_utf8,
     win_utf8_to_wide,
     win_legacy_ansi_to_utf8,
+    win_ecdsa_p256_verify,
     win_process_id,
     win_getenv,
     win_putenv,

@@ -17,6 +17,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 WINDOWS_BUILD = ROOT / "build" / "windows"
 LAUNCHER_EXE = WINDOWS_BUILD / "Pelko-Setup.exe"
+KEYED_LAUNCHER_EXE = ROOT / "build" / "windows-keyed" / "Pelko-Setup.exe"  # with the keys of build/test-keys
 STUB_GAME_EXE = WINDOWS_BUILD / "tools" / "stub_game.exe"
 HELPER_EXE = WINDOWS_BUILD / "tests" / "win" / "pelko_test_helper.exe"
 BASE_PREFIX = ROOT / "build" / "e2e" / "prefix-base"
@@ -188,9 +189,9 @@ class Site(http.server.ThreadingHTTPServer):
         threading.Thread(target=self.serve_forever, daemon=True).start()
         test.addCleanup(lambda: (self.shutdown(), self.server_close()))
 
-    def publish(self, version, launcher=None, files=()):
-        (game := self.player.root / f"client-{version}" / "kestrel-core").mkdir(parents=True)
+    def publish(self, version, launcher=None, files=(), **signing):
+        (game := self.player.root / f"client-{version}" / "kestrel-core").mkdir(parents=True, exist_ok=True)
         shutil.copy2(STUB_GAME_EXE, game / "Pelko.exe")
         for name, data in dict(files).items():
             (game / name).write_bytes(data)
-        return release.build_site(game.parent, version, self.base, self.releases, launcher)
+        return release.build_site(game.parent, version, self.base, self.releases, launcher, **signing)

@@ -331,7 +331,7 @@ int LauncherTest::run(std::vector<std::string> args) {
     for (auto& a : args) argv.push_back(&a[0]);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int code = launcher_main(static_cast<int>(argv.size()), argv.data());
+    int code = run_launcher(static_cast<int>(argv.size()), argv.data(), *keys);
     err = testing::internal::GetCapturedStderr();
     log = testing::internal::GetCapturedStdout();
     return code;

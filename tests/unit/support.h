@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/signed_manifest.h"
 #include "platform/ops.h"
 
 // A fresh temporary directory, removed with its contents at the end.
@@ -112,6 +113,7 @@ protected:
     TempDir tmp;
     FakePlatform fake;
     std::string home = tmp.at("home"), log, err;
+    const release_keys* keys = &kBuiltInReleaseKeys;  // what run() checks signed manifests with
 
     void SetUp() override;
     void TearDown() override;
