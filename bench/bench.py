@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times the launcher's codecs beside the peer tools that do the same job.
 
-    bench/run.sh [--runs N] [--only sha256,inflate,zip,vcdiff,install] [--fresh-inputs]
+    bench/run.sh [--runs N] [--only sha256,inflate,zip,vcdiff,rom,install] [--fresh-inputs]
 
 bench/run.sh builds the `bench` preset first; this script expects its programs
 in build/bench. Inputs are made once under build/bench/inputs (--fresh-inputs
@@ -47,6 +47,7 @@ INPUTS = BUILD / "inputs"
 CODEC = BUILD / "bench" / "pelko_codec"
 MEASURE = BUILD / "bench" / "pelko_measure"
 ROM_STANDIN = BUILD / "tools" / "rom_standin"
+UNZIP = BUILD / "tools" / "pelko_unzip"
 PATCH = ROOT / "assets" / "rom_patch.vcdiff"
 PATCHED_DIGEST = (ROOT / "assets" / "patched_rom.sha256").read_text().split()[0]
 
@@ -55,7 +56,7 @@ CORPUS_BYTES = 64 << 20
 CORPUS_SOURCES = [("/usr/bin", 32 << 20), ("/usr/lib/x86_64-linux-gnu", 32 << 20)]
 SMALLEST_FILE, LARGEST_FILE = 16 << 10, 4 << 20
 
-GROUPS = ["sha256", "inflate", "zip", "vcdiff", "install"]
+GROUPS = ["sha256", "inflate", "zip", "vcdiff", "rom", "install"]
 
 
 def log(text):
@@ -119,7 +120,7 @@ def make_inputs(fresh):
 
     site = INPUTS / "site"
     subprocess.run([sys.executable, str(ROOT / "tools" / "release.py"), "--folder", str(tree), "--version", "bench",
-                    "--base-url", "http://127.0.0.1/bench", "--out", str(site)], check=True, stdout=subprocess.DEVNULL)
+                    "--base-url", "http://127.0.0.1/bench", "--out", str(site), "--unzip", str(UNZIP)], check=True, stdout=subprocess.DEVNULL)
     manifest = json.loads((site / "manifest.json").read_text())
 
     info = {
@@ -242,10 +243,11 @@ def sha256_tools(info, scratch):
 
 def inflate_tools(info, scratch):
     gz, raw, corpus = INPUTS / "corpus.gz", INPUTS / "corpus.deflate", INPUTS / "corpus.bin"
-    out = {name: scratch / f"inflate-{name}.out" for name in ("ours", "raw", "libdeflate", "pigz")}
+    out = {name: scratch / f"inflate-{name}.out" for name in ("ours", "raw", "igzip", "libdeflate", "pigz")}
     return [
         Tool("pelko gunzip", [CODEC, "gunzip", gz, out["ours"]], False, prepare=remove(out["ours"]),
              check=same_file(out["ours"], corpus), note="  (inflate_raw + CRC-32 + size)"),
+        Tool("igzip -d -c", ["igzip", "-d", "-c", gz], True, stdout=out["igzip"], check=same_file(out["igzip"], corpus)),
         Tool("libdeflate-gunzip -c", ["libdeflate-gunzip", "-c", gz], True, stdout=out["libdeflate"],
              check=same_file(out["libdeflate"], corpus)),
         Tool("pigz -dc", ["pigz", "-dc", gz], True, stdout=out["pigz"], check=same_file(out["pigz"], corpus)),
@@ -281,6 +283,25 @@ def vcdiff_tools(info, scratch):
              check=patched(out["ours"])),
         Tool("xdelta3 -d", ["xdelta3", "-d", "-f", "-s", rom, PATCH, out["xdelta3"]], True,
              prepare=remove(out["xdelta3"]), check=patched(out["xdelta3"])),
+    ]
+
+
+def rom_tools(info, scratch):
+    rom = INPUTS / "rom.nds"
+    out = {name: scratch / f"rom-{name}.nds" for name in ("ours", "peers")}
+    # The launcher's ROM step with the peer tools: the dump's digest, the
+    # patch, the patched ROM's digest.
+    script = (f'openssl dgst -sha256 "{rom}" && xdelta3 -d -f -s "{rom}" "{PATCH}" "{out["peers"]}" && '
+              f'openssl dgst -sha256 "{out["peers"]}"')
+
+    def patched(path):
+        return lambda _: Path(path).exists() and file_digest(path) == PATCHED_DIGEST
+
+    return [
+        Tool("pelko ROM step", [CODEC, "rom-step", rom, out["ours"]], False, prepare=remove(out["ours"]),
+             check=patched(out["ours"]), note="  (digest, patch, write through .part and move, digest)"),
+        Tool("peer tools, same steps", ["sh", "-c", script], True, prepare=remove(out["peers"]),
+             check=patched(out["peers"]), note="  (openssl, xdelta3 -d, openssl)"),
     ]
 
 
@@ -346,7 +367,7 @@ def main():
     unknown = [g for g in groups if g not in GROUPS]
     if unknown or args.runs < 1:
         parser.error(f"unknown table {unknown}" if unknown else "--runs must be 1 or more")
-    for program in (CODEC, MEASURE, ROM_STANDIN):
+    for program in (CODEC, MEASURE, ROM_STANDIN, UNZIP):
         if not program.exists():
             raise SystemExit(f"bench: {program} is missing; run bench/run.sh (it builds the bench preset)")
 
@@ -366,7 +387,9 @@ def main():
                     f"{mib:.1f} MiB) to tmpfs", inflate_tools),
         "zip": (f"ZIP extraction of corpus.zip (zip -9, {(INPUTS / 'corpus.zip').stat().st_size / (1 << 20):.1f} MiB, "
                 f"{info['files']} files) to tmpfs", zip_tools),
-        "vcdiff": (f"VCDIFF apply: rom.nds ({rom_mib:.1f} MiB) + rom_patch.vcdiff -> tmpfs", vcdiff_tools),
+        "vcdiff": (f"VCDIFF apply: rom.nds ({rom_mib:.1f} MiB, read as the launcher reads it) + rom_patch.vcdiff -> tmpfs",
+                   vcdiff_tools),
+        "rom": (f"ROM step: rom.nds ({rom_mib:.1f} MiB) to patched.nds on tmpfs, as the launcher makes it", rom_tools),
         "install": (f"Install path: bundle digest + extraction ({bundle_mib:.1f} MiB, {info['files']} files) + "
                     f"ROM digest, patch, write, digest", install_tools),
     }

@@ -7,7 +7,8 @@
 //   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw, CRC-32 and size
 //   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes
 //   pelko_codec unzip ZIP DIR                 zip_extract_all into DIR (which must exist)
-//   pelko_codec vcdiff SOURCE PATCH OUT       vcdiff_apply
+//   pelko_codec vcdiff SOURCE PATCH OUT       vcdiff_apply, its inputs read as the launcher reads a dump
+//   pelko_codec rom-step ROM OUT              prepare_rom: the launcher's ROM step from a dump to OUT
 //   pelko_codec install-path BUNDLE DIGEST DIR ROM
 //       what the launcher does with a release it has downloaded and the player's
 //       dump: checks the bundle's digest, unpacks it into DIR and prepares
@@ -31,6 +32,7 @@
 
 #include "codecs/cpu_features.h"
 #include "codecs/crc32.h"
+#include "codecs/file_buffer.h"
 #include "codecs/inflate.h"
 #include "codecs/sha256.h"
 #include "codecs/vcdiff.h"
@@ -148,21 +150,29 @@ int unzip(const char* archive, const char* dir) {
     return 0;
 }
 
+// The source and the patch are read as the launcher reads a dump: into one
+// heap block each, with one read.
 int vcdiff(const char* source_path, const char* patch_path, const char* out_path) {
-    mapped_file source, patch;
-    if (!map_file(source_path, &source)) return fail("cannot read", source_path);
-    if (!map_file(patch_path, &patch)) {
-        unmap_file(&source);
+    file_buffer source, patch;
+    if (!file_buffer_read(source_path, &source)) return fail("cannot read", source_path);
+    if (!file_buffer_read(patch_path, &patch)) {
+        file_buffer_free(&source);
         return fail("cannot read", patch_path);
     }
     size_t size = 0;
     uint8_t* out = vcdiff_apply(patch.data, patch.size, source.data, source.size, &size);
-    unmap_file(&source);
-    unmap_file(&patch);
+    file_buffer_free(&source);
+    file_buffer_free(&patch);
     if (!out) return fail("cannot apply", patch_path);
     bool written = write_file(out_path, out, size);
     std::free(out);
     return written ? 0 : fail("cannot write", out_path);
+}
+
+// The launcher's ROM step, whole: the dump's digest, the patch, the write
+// through OUT.part and its move into place, the digest of what was written.
+int rom_step(const char* rom, const char* out_path) {
+    return prepare_rom(rom, out_path) == kRunGoesOn ? 0 : fail("cannot prepare the ROM", rom);
 }
 
 double milliseconds_since(std::chrono::steady_clock::time_point start) {
@@ -192,7 +202,7 @@ int install_path(const char* bundle, const char* expected_digest, const char* di
 int usage() {
     std::fprintf(stderr,
                  "usage: pelko_codec cpu | [--portable] sha256 FILE | gunzip FILE.gz OUT |\n"
-                 "       inflate RAW SIZE OUT | unzip ZIP DIR | vcdiff SOURCE PATCH OUT |\n"
+                 "       inflate RAW SIZE OUT | unzip ZIP DIR | vcdiff SOURCE PATCH OUT | rom-step ROM OUT |\n"
                  "       install-path BUNDLE DIGEST DIR ROM\n");
     return 2;
 }
@@ -219,6 +229,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "inflate") == 0 && count == 3) return inflate(arg[0], arg[1], arg[2]);
     if (std::strcmp(command, "unzip") == 0 && count == 2) return unzip(arg[0], arg[1]);
     if (std::strcmp(command, "vcdiff") == 0 && count == 3) return vcdiff(arg[0], arg[1], arg[2]);
+    if (std::strcmp(command, "rom-step") == 0 && count == 2) return rom_step(arg[0], arg[1]);
     if (std::strcmp(command, "install-path") == 0 && count == 4) return install_path(arg[0], arg[1], arg[2], arg[3]);
     return usage();
 }

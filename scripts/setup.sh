@@ -9,7 +9,7 @@ packages=(
   # fuzzing
   clang libclang-rt-14-dev
   # oracles and peers the codec tests compare against
-  zlib1g-dev libssl-dev libdeflate-tools 7zip libarchive-tools zip unzip xdelta3 pigz python3
+  zlib1g-dev libssl-dev libdeflate-tools 7zip libarchive-tools zip unzip xdelta3 pigz isal python3
   # the benchmark's SHA-256 peer (sha256sum comes with coreutils)
   openssl
   # the real executable under Wine, on a virtual display
