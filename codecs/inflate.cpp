@@ -3,8 +3,9 @@
 // What it is: the decoder the ZIP reader uses for deflated entries. It takes
 // one whole compressed entry and writes into one buffer that the caller sized
 // to the entry's declared length; back-references copy from that buffer, so
-// there is no window, no streaming and no heap use. Its decode tables live in
-// its own stack frame (about 20 KB).
+// there is no window, no streaming and no heap use. The tables of a dynamic
+// block live in its own stack frame (about 20 KB); those of the fixed code are
+// built once per process and shared.
 //
 // What it must do: decode each stream as RFC 1951 reads it, one bit at a
 // time, and fail where that reading fails: on the first bit it would need
@@ -20,7 +21,8 @@
 //
 // How it is fast:
 // - Each Huffman code is decoded with one lookup (two for rare long codes) in
-//   a table built per block, instead of one step per bit.
+//   a table built per dynamic block (the fixed code's once per process),
+//   instead of one step per bit.
 // - Input is read 64 bits at a time into a bit buffer, and the slot of the
 //   next code is looked up before the buffer is topped up, so that lookups
 //   do not wait for input loads.
@@ -849,6 +851,18 @@ void build_fixed_tables(block_tables* tables) {
     build_distance_table(tables->distance, lengths, 30);
 }
 
+// The fixed code's tables never change: they are built on first use and
+// shared by every stream after, so a stream of many small fixed blocks, the
+// usual make of short ZIP entries, pays for them once per process.
+const block_tables* fixed_tables() {
+    static const block_tables* const tables = [] {
+        static block_tables built;
+        build_fixed_tables(&built);
+        return &built;
+    }();
+    return tables;
+}
+
 // Format notes: a dynamic block sends its two codes as code lengths, which are
 // themselves Huffman-coded with a small code-length code:
 // - HLIT + 257 literal/length lengths, then HDIST + 1 distance lengths, read as
@@ -922,8 +936,7 @@ int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t 
     bit_reader r = {in, in_len > 0 ? in + in_len : in, 0, 0};
     output o = {out, out, capacity > 0 ? out + capacity : out};
 
-    block_tables tables;
-    bool tables_are_fixed = false;
+    block_tables tables;  // a dynamic block's
 
     // Format notes: each block starts with a final-block bit and a 2-bit type:
     // 0 stored, 1 fixed codes, 2 dynamic codes, 3 reserved (an error).
@@ -937,12 +950,8 @@ int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t 
         if (type == 0) {
             result = stored_block(&r, &o);
         } else if (type == 1) {
-            // The fixed tables stay valid until a dynamic block replaces them.
-            if (!tables_are_fixed) build_fixed_tables(&tables);
-            tables_are_fixed = true;
-            result = decode_block(&r, &o, &tables);
+            result = decode_block(&r, &o, fixed_tables());
         } else if (type == 2) {
-            tables_are_fixed = false;
             result = build_dynamic_tables(&r, &tables);
             if (result == 0) result = decode_block(&r, &o, &tables);
         } else {
