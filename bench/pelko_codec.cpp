@@ -7,7 +7,7 @@
 //   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw, CRC-32 and size
 //   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes
 //   pelko_codec unzip ZIP DIR                 zip_extract_all into DIR (which must exist)
-//   pelko_codec vcdiff SOURCE PATCH OUT       vcdiff_apply, its inputs read as the launcher reads a dump
+//   pelko_codec vcdiff SOURCE PATCH OUT       the patch applied in place, SOURCE read as the launcher reads a dump
 //   pelko_codec rom-step ROM OUT              prepare_rom: the launcher's ROM step from a dump to OUT
 //   pelko_codec install-path BUNDLE DIGEST DIR ROM
 //       what the launcher does with a release it has downloaded and the player's
@@ -150,22 +150,22 @@ int unzip(const char* archive, const char* dir) {
     return 0;
 }
 
-// The source and the patch are read as the launcher reads a dump: into one
-// heap block each, with one read.
+// The source is read as the launcher reads a dump: once, into a block laid
+// out for applying the patch in place; the target is written from there.
 int vcdiff(const char* source_path, const char* patch_path, const char* out_path) {
-    file_buffer source, patch;
-    if (!file_buffer_read(source_path, &source)) return fail("cannot read", source_path);
-    if (!file_buffer_read(patch_path, &patch)) {
-        file_buffer_free(&source);
-        return fail("cannot read", patch_path);
-    }
-    size_t size = 0;
-    uint8_t* out = vcdiff_apply(patch.data, patch.size, source.data, source.size, &size);
-    file_buffer_free(&source);
+    file_buffer patch;
+    if (!file_buffer_read(patch_path, &patch)) return fail("cannot read", patch_path);
+    size_t source_size = 0, size = 0;
+    vcdiff_layout layout;
+    uint8_t* block = vcdiff_read_source(source_path, patch.data, patch.size, &source_size, &layout);
+    bool applied = block && vcdiff_apply_in_place(patch.data, patch.size, block, layout, source_size, &size);
     file_buffer_free(&patch);
-    if (!out) return fail("cannot apply", patch_path);
-    bool written = write_file(out_path, out, size);
-    std::free(out);
+    if (!applied) {
+        std::free(block);
+        return fail(block ? "cannot apply" : "cannot read", block ? patch_path : source_path);
+    }
+    bool written = write_file(out_path, block, size);
+    std::free(block);
     return written ? 0 : fail("cannot write", out_path);
 }
 

@@ -11,10 +11,13 @@
 #include "codecs/vcdiff.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/file_buffer.h"
 #include "codecs/rom_patch.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -90,6 +93,18 @@ struct decoder {
     uint32_t near[kNearSize];
     uint32_t next_near;
     uint32_t same[kSameEntries];
+
+    // The two ways of running other than into a buffer of its own. Both keep
+    // the capacity that buffer would have, as the limit of every write.
+    // - Planning moves no bytes: it only follows the patch, to learn how far
+    //   ahead of the target the source must sit (shift) and the largest
+    //   capacity the patch reaches (reach).
+    // - In place, the source sits shift bytes into the caller's block, which
+    //   has room for reach bytes and never moves.
+    bool planning;
+    bool in_place;
+    size_t shift;
+    size_t reach;
 };
 
 // The default code table (section 5.6), built from the RFC's rules. Within
@@ -141,6 +156,13 @@ bool reserve_window(decoder* d, uint64_t target_length) {
     if (d->capacity >= total + kWindowSlack) return true;
     if (total > (SIZE_MAX - kOutputSlack) / 2) return false;
     size_t capacity = 2 * total + kOutputSlack;
+    // Planned and in place, the growth is only counted: the planned block
+    // has room for the largest capacity the patch reaches.
+    if (d->planning || d->in_place) {
+        d->capacity = capacity;
+        if (capacity > d->reach) d->reach = capacity;
+        return true;
+    }
     uint8_t* grown = static_cast<uint8_t*>(std::realloc(d->out, capacity));
     if (!grown) return false;
     d->out = grown;
@@ -193,7 +215,7 @@ void repeat_copy(uint8_t* to, size_t distance, size_t n) {
 bool add(decoder* d, uint32_t size) {
     if (size > d->data_length - d->data_position) return false;
     if (size > d->capacity - d->produced) return false;
-    std::memcpy(d->out + d->produced, d->data + d->data_position, size);
+    if (!d->planning) std::memcpy(d->out + d->produced, d->data + d->data_position, size);
     d->data_position += size;
     d->produced += size;
     return true;
@@ -203,14 +225,17 @@ bool run(decoder* d, uint32_t size) {
     if (d->data_position >= d->data_length) return false;
     uint8_t byte = d->data[d->data_position++];
     if (size > d->capacity - d->produced) return false;
-    std::memset(d->out + d->produced, byte, size);
+    if (!d->planning) std::memset(d->out + d->produced, byte, size);
     d->produced += size;
     return true;
 }
 
 // A COPY reads first from the segment, then from this window's own output.
-// The segment is the source or output of earlier windows, so it never
-// overlaps the bytes being written and moves as one block. Past the segment,
+// The segment is the source or output of earlier windows. Into a buffer of
+// its own it never overlaps the bytes being written and moves as one block.
+// In place, a source stretch that sits where its bytes go is already there,
+// and one that sits ahead of them moves down over bytes already read; the
+// plan put the source far enough ahead that none sits behind. Past the segment,
 // the address counts on through this window's output, which must already
 // exist where the copy starts; when it starts less than size bytes back, the
 // copy reads bytes it is itself producing and repeats the stretch between its
@@ -223,9 +248,15 @@ bool copy(decoder* d, uint8_t mode, uint32_t size) {
     uint64_t k = address;
     uint64_t end = uint64_t{address} + size;
     if (k < d->segment_size) {
-        const uint8_t* segment = (d->segment_in_output ? d->out : d->source) + d->segment_position;
         size_t n = static_cast<size_t>((end < d->segment_size ? end : d->segment_size) - k);
-        std::memcpy(d->out + d->produced, segment + k, n);
+        size_t at = d->segment_position + static_cast<size_t>(k);
+        if (d->planning) {
+            if (!d->segment_in_output && d->produced > at && d->produced - at > d->shift) d->shift = d->produced - at;
+        } else {
+            const uint8_t* from = (d->segment_in_output ? d->out : d->source) + at;
+            uint8_t* to = d->out + d->produced;
+            if (from != to) std::memmove(to, from, n);
+        }
         d->produced += n;
         k += n;
     }
@@ -234,7 +265,7 @@ bool copy(decoder* d, uint8_t mode, uint32_t size) {
     uint64_t from = d->window_start + (k - d->segment_size);
     if (from >= d->produced) return false;
     size_t n = static_cast<size_t>(end - k);
-    repeat_copy(d->out + d->produced, static_cast<size_t>(d->produced - from), n);
+    if (!d->planning) repeat_copy(d->out + d->produced, static_cast<size_t>(d->produced - from), n);
     d->produced += n;
     return true;
 }
@@ -329,13 +360,17 @@ bool decode(decoder* d) {
     if (d->patch.error) return false;
 
     // Room for the whole target of a patch that mostly copies its source, so
-    // that the expected source never needs a growth.
+    // that the expected source never needs a growth. A plan has no buffer;
+    // in place, the block is the caller's.
     size_t patch_length = d->patch.length;
     if (patch_length > SIZE_MAX - kOutputSlack || d->source_length > SIZE_MAX - kOutputSlack - patch_length)
         return false;
     d->capacity = d->source_length + patch_length + kOutputSlack;
-    d->out = static_cast<uint8_t*>(std::malloc(d->capacity));
-    if (!d->out) return false;
+    d->reach = d->capacity;
+    if (!d->planning && !d->in_place) {
+        d->out = static_cast<uint8_t*>(std::malloc(d->capacity));
+        if (!d->out) return false;
+    }
 
     while (d->patch.position != patch_length)
         if (!decode_window(d)) return false;
@@ -374,4 +409,58 @@ uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* 
 
 uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length) {
     return vcdiff_apply(rom_patch, rom_patch_length, source, source_length, out_length);
+}
+
+bool vcdiff_plan_in_place(const uint8_t* patch, size_t patch_length, size_t source_length, vcdiff_layout* layout) {
+    decoder d{};
+    build_code_table(d.table);
+    d.patch = {patch, kHeaderLengthOffset, patch_length, false};
+    d.source_length = source_length;
+    d.planning = true;
+    if (!decode(&d)) return false;
+    if (d.shift > SIZE_MAX - source_length) return false;
+    size_t block = d.shift + source_length;
+    if (d.reach > block) block = d.reach;
+    *layout = {d.shift, block};
+    return true;
+}
+
+bool vcdiff_apply_in_place(const uint8_t* patch, size_t patch_length, uint8_t* block, const vcdiff_layout& layout,
+                           size_t source_length, size_t* out_length) {
+    // Planning again costs a walk over the instructions and no bytes; it
+    // keeps a layout made for another patch or source from writing past the
+    // block or reading overwritten source.
+    vcdiff_layout needed;
+    if (!vcdiff_plan_in_place(patch, patch_length, source_length, &needed)) return false;
+    if (layout.source_at != needed.source_at || layout.block_size < needed.block_size) return false;
+    decoder d{};
+    build_code_table(d.table);
+    d.patch = {patch, kHeaderLengthOffset, patch_length, false};
+    d.source = block + layout.source_at;
+    d.source_length = source_length;
+    d.in_place = true;
+    d.out = block;
+    if (!decode(&d)) return false;
+    *out_length = d.produced;
+    return true;
+}
+
+uint8_t* vcdiff_read_source(const char* path, const uint8_t* patch, size_t patch_length, size_t* source_length,
+                            vcdiff_layout* layout) {
+    FILE* file = plat_fopen(path, "rb");
+    if (!file) return nullptr;
+    uint64_t size = 0;
+    uint8_t* block = nullptr;
+    if (file_measure(file, &size) && size > 0) {
+        if (!vcdiff_plan_in_place(patch, patch_length, static_cast<size_t>(size), layout))
+            *layout = {0, static_cast<size_t>(size)};
+        block = static_cast<uint8_t*>(std::malloc(layout->block_size));
+    }
+    if (block && std::fread(block + layout->source_at, 1, static_cast<size_t>(size), file) != size) {
+        std::free(block);
+        block = nullptr;
+    }
+    std::fclose(file);
+    if (block) *source_length = static_cast<size_t>(size);
+    return block;
 }

@@ -42,3 +42,37 @@ uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* 
 
 // vcdiff_apply with the patch embedded in the launcher.
 uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size_t* out_length);
+
+// Applying a patch in place: the target is rebuilt in the block that holds the
+// source, so that no second buffer is filled and the source bytes a COPY would
+// only move to where they already are are left alone. The source sits
+// source_at bytes into the block, far enough ahead that no COPY reads a source
+// byte after something else was written over it; block_size has room for the
+// source there and for the largest output buffer vcdiff_apply would have, from
+// the block's start. Never more than the source and that buffer together.
+struct vcdiff_layout {
+    size_t source_at;
+    size_t block_size;
+};
+
+// Follows the patch without moving a byte, as it would run on a source of
+// source_length bytes. True, with the layout, exactly when vcdiff_apply would
+// succeed on such a source (running out of memory aside).
+bool vcdiff_plan_in_place(const uint8_t* patch, size_t patch_length, size_t source_length, vcdiff_layout* layout);
+
+// Applies the patch to the source_length bytes at block + layout.source_at,
+// writing the target from block[0]; the result is byte for byte that of
+// vcdiff_apply. A layout other than the plan's for this patch and source length
+// fails before anything is written. On any failure returns false and leaves
+// *out_length as it was; the block may then hold neither source nor target.
+bool vcdiff_apply_in_place(const uint8_t* patch, size_t patch_length, uint8_t* block, const vcdiff_layout& layout,
+                           size_t source_length, size_t* out_length);
+
+// Reads the file at path (mode "rb", its size from the end position, one read)
+// into a new heap block laid out by vcdiff_plan_in_place for the patch, or
+// holding the file alone at offset 0 when the patch cannot be applied to a
+// source of its length. Null, with nothing left open or allocated, when the
+// file does not open, is empty or beyond a signed 32-bit position, the block
+// cannot be allocated or the read falls short.
+uint8_t* vcdiff_read_source(const char* path, const uint8_t* patch, size_t patch_length, size_t* source_length,
+                            vcdiff_layout* layout);

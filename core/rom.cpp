@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "build_config.h"
+#include "codecs/rom_patch.h"
 #include "codecs/sha256.h"
 #include "codecs/vcdiff.h"
 #include "core/run.h"
@@ -43,23 +44,12 @@ bool is_playable_rom(const char* path) {
     return sha256_file_hex(path, digest) == 0 && std::strcmp(digest, PELKO_ROM_SHA256) == 0;
 }
 
-// The whole file, with its size from a 32-bit position. Null when it does not
-// open, is empty, cannot be held, or reads short.
-uint8_t* read_whole_file(const char* path, size_t* size) {
-    FILE* f = plat_fopen(path, "rb");
-    if (!f) return nullptr;
-    long length = -1;
-    if (std::fseek(f, 0, SEEK_END) == 0) length = std::ftell(f);
-    std::rewind(f);
-    uint8_t* bytes =
-        length > 0 && length <= INT32_MAX ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(length))) : nullptr;
-    if (bytes && std::fread(bytes, 1, static_cast<size_t>(length), f) != static_cast<size_t>(length)) {
-        std::free(bytes);
-        bytes = nullptr;
-    }
-    std::fclose(f);
-    *size = bytes ? static_cast<size_t>(length) : 0;
-    return bytes;
+bool is_playable_digest(const uint8_t* bytes, size_t size) {
+    uint8_t digest[32];
+    sha256_digest(bytes, size, digest);
+    char text[kDigestTextSize];
+    for (int i = 0; i < 32; ++i) format_into(text + 2 * i, 3, "%02x", digest[i]);
+    return std::strcmp(text, PELKO_ROM_SHA256) == 0;
 }
 
 // patched.nds is made as patched.nds.part and moved into place only once it
@@ -152,19 +142,30 @@ int acquire_rom(const char* patched_rom_path, const char* room_code) {
 int prepare_rom(const char* source_path, const char* patched_rom_path) {
     status_set("Preparing your ROM\xE2\x80\xA6");
 
-    if (is_playable_rom(source_path)) {
+    // The dump is read once, into a block laid out for patching it in place:
+    // its digest is taken there, and the patched ROM is rebuilt over it.
+    size_t source_size = 0;
+    vcdiff_layout layout;
+    uint8_t* block = vcdiff_read_source(source_path, rom_patch, rom_patch_length, &source_size, &layout);
+    if (!block) {
+        // Not readable whole (too big to hold, say): the playable ROM is
+        // still copied, known by the digest of the file.
+        if (!is_playable_rom(source_path)) return disk_error();
+        if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
+        return kRunGoesOn;
+    }
+    const uint8_t* source = block + layout.source_at;
+    if (is_playable_digest(source, source_size)) {
+        std::free(block);
         if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
         return kRunGoesOn;
     }
 
-    size_t source_size = 0;
-    uint8_t* source = read_whole_file(source_path, &source_size);
-    if (!source) return disk_error();
-
-    size_t patched_size = 0;
-    uint8_t* patched = vcdiff_apply_embedded(source, source_size, &patched_size);
     bool usable = is_usable_ds_rom(source, source_size);
-    std::free(source);
+    size_t patched_size = 0;
+    uint8_t* patched = nullptr;
+    if (vcdiff_apply_in_place(rom_patch, rom_patch_length, block, layout, source_size, &patched_size)) patched = block;
+    if (!patched) std::free(block);
 
     if (!patched) {
         if (!usable)

@@ -15,6 +15,8 @@ using Bytes = std::vector<uint8_t>;
 const std::nullopt_t kFails = std::nullopt;
 
 // vcdiff_apply on copies of exactly their size, for AddressSanitizer; a failure must leave the output length alone.
+// The plan must agree on whether the patch applies, and in place, in a block of exactly the planned size, it must give
+// the same bytes.
 std::optional<std::string> decode(const std::string& patch, const std::string& source) {
     const Bytes p(patch.begin(), patch.end()), s(source.begin(), source.end());
     size_t length = 77;
@@ -22,6 +24,17 @@ std::optional<std::string> decode(const std::string& patch, const std::string& s
     EXPECT_TRUE(out || length == 77) << "a failed call changed the output length";
     std::optional<std::string> result = out ? std::optional<std::string>(std::string(out, out + length)) : kFails;
     std::free(out);
+
+    vcdiff_layout layout{};
+    EXPECT_EQ(vcdiff_plan_in_place(p.data(), p.size(), s.size(), &layout), result.has_value()) << "the plan disagrees";
+    if (result) {
+        Bytes block(layout.block_size);
+        std::copy(s.begin(), s.end(), block.begin() + static_cast<ptrdiff_t>(layout.source_at));
+        length = 0;
+        EXPECT_TRUE(vcdiff_apply_in_place(p.data(), p.size(), block.data(), layout, s.size(), &length) &&
+                    std::string(block.begin(), block.begin() + static_cast<ptrdiff_t>(length)) == *result)
+            << "in place";
+    }
     return result;
 }
 
