@@ -16,25 +16,23 @@ bool file_buffer_read(const char* path, file_buffer* out) {
         return false;
     }
 
-    uint8_t* data = nullptr;
-    if (size > 0) {
-        data = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
-        if (!data) {
-            std::fclose(file);
-            return false;
-        }
-    }
-    size_t got = size > 0 ? std::fread(data, 1, static_cast<size_t>(size), file) : 0;
+    uint8_t* data = size > 0 ? file_read_block(file, size, 0, static_cast<size_t>(size)) : nullptr;
     std::fclose(file);
-    // A short read means the file changed (or failed) between measuring and
-    // reading; hashing or unpacking part of it would give a wrong answer.
-    if (got != size) {
-        std::free(data);
-        return false;
-    }
+    if (size > 0 && !data) return false;
     out->data = data;
     out->size = size;
     return true;
+}
+
+uint8_t* file_read_block(FILE* file, uint64_t size, size_t at, size_t block_size) {
+    uint8_t* block = static_cast<uint8_t*>(std::malloc(block_size > 0 ? block_size : 1));
+    // A short read means the file changed (or failed) between measuring and
+    // reading; hashing or unpacking part of it would give a wrong answer.
+    if (block && std::fread(block + at, 1, static_cast<size_t>(size), file) != size) {
+        std::free(block);
+        block = nullptr;
+    }
+    return block;
 }
 
 void file_buffer_free(file_buffer* buffer) {

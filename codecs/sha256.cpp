@@ -204,6 +204,21 @@ void sha256_digest(const uint8_t* data, uint64_t size, uint8_t digest[32]) {
     sha256_end(&stream, digest);
 }
 
+namespace {
+
+void digest_text(const uint8_t digest[kDigestSize], char out[kDigestTextSize]) {
+    for (int i = 0; i < kDigestSize; ++i) format_into(out + 2 * i, 3, "%02x", static_cast<unsigned>(digest[i]));
+    out[2 * kDigestSize] = 0;
+}
+
+}  // namespace
+
+void sha256_hex(const uint8_t* data, uint64_t size, char out[kDigestTextSize]) {
+    uint8_t digest[kDigestSize];
+    sha256_digest(data, size, digest);
+    digest_text(digest, out);
+}
+
 int sha256_file_hex(const char* path, char out[kDigestTextSize]) {
     FILE* file = plat_fopen(path, "rb");
     if (!file) return 1;
@@ -246,7 +261,6 @@ int sha256_file_hex(const char* path, char out[kDigestTextSize]) {
 
     uint8_t digest[kDigestSize];
     sha256_end(&stream, digest);
-    for (int i = 0; i < kDigestSize; ++i) format_into(out + 2 * i, 3, "%02x", static_cast<unsigned>(digest[i]));
-    out[2 * kDigestSize] = 0;
+    digest_text(digest, out);
     return 0;
 }

@@ -32,6 +32,9 @@ void sha256_end(sha256_stream* stream, uint8_t digest[32]);
 // The 32-byte digest of a buffer in memory. data may be null when size is 0.
 void sha256_digest(const uint8_t* data, uint64_t size, uint8_t digest[32]);
 
+// The same digest as text, as sha256_file_hex writes it.
+void sha256_hex(const uint8_t* data, uint64_t size, char out[kDigestTextSize]);
+
 // Which block function hashing uses now, chosen by the processor's features
 // (cpu_features_in_use): "sha-extensions" or "portable".
 const char* sha256_implementation();

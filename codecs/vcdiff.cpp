@@ -377,6 +377,15 @@ bool decode(decoder* d) {
     return true;
 }
 
+// A decoder at the start of the patch, for a source of source_length bytes
+// at source (none when planning).
+void start(decoder* d, const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length) {
+    build_code_table(d->table);
+    d->patch = {patch, kHeaderLengthOffset, patch_length, false};
+    d->source = source;
+    d->source_length = source_length;
+}
+
 }  // namespace
 
 uint64_t vcdiff_read_varint(vcdiff_cursor* cursor) {
@@ -394,11 +403,7 @@ uint64_t vcdiff_read_varint(vcdiff_cursor* cursor) {
 uint8_t* vcdiff_apply(const uint8_t* patch, size_t patch_length, const uint8_t* source, size_t source_length,
                       size_t* out_length) {
     decoder d{};
-    build_code_table(d.table);
-    d.patch = {patch, kHeaderLengthOffset, patch_length, false};
-    d.source = source;
-    d.source_length = source_length;
-
+    start(&d, patch, patch_length, source, source_length);
     if (!decode(&d)) {
         std::free(d.out);
         return nullptr;
@@ -413,9 +418,7 @@ uint8_t* vcdiff_apply_embedded(const uint8_t* source, size_t source_length, size
 
 bool vcdiff_plan_in_place(const uint8_t* patch, size_t patch_length, size_t source_length, vcdiff_layout* layout) {
     decoder d{};
-    build_code_table(d.table);
-    d.patch = {patch, kHeaderLengthOffset, patch_length, false};
-    d.source_length = source_length;
+    start(&d, patch, patch_length, nullptr, source_length);
     d.planning = true;
     if (!decode(&d)) return false;
     if (d.shift > SIZE_MAX - source_length) return false;
@@ -434,10 +437,7 @@ bool vcdiff_apply_in_place(const uint8_t* patch, size_t patch_length, uint8_t* b
     if (!vcdiff_plan_in_place(patch, patch_length, source_length, &needed)) return false;
     if (layout.source_at != needed.source_at || layout.block_size < needed.block_size) return false;
     decoder d{};
-    build_code_table(d.table);
-    d.patch = {patch, kHeaderLengthOffset, patch_length, false};
-    d.source = block + layout.source_at;
-    d.source_length = source_length;
+    start(&d, patch, patch_length, block + layout.source_at, source_length);
     d.in_place = true;
     d.out = block;
     if (!decode(&d)) return false;
@@ -454,11 +454,7 @@ uint8_t* vcdiff_read_source(const char* path, const uint8_t* patch, size_t patch
     if (file_measure(file, &size) && size > 0) {
         if (!vcdiff_plan_in_place(patch, patch_length, static_cast<size_t>(size), layout))
             *layout = {0, static_cast<size_t>(size)};
-        block = static_cast<uint8_t*>(std::malloc(layout->block_size));
-    }
-    if (block && std::fread(block + layout->source_at, 1, static_cast<size_t>(size), file) != size) {
-        std::free(block);
-        block = nullptr;
+        block = file_read_block(file, size, layout->source_at, layout->block_size);
     }
     std::fclose(file);
     if (block) *source_length = static_cast<size_t>(size);

@@ -45,11 +45,9 @@ bool is_playable_rom(const char* path) {
 }
 
 bool is_playable_digest(const uint8_t* bytes, size_t size) {
-    uint8_t digest[32];
-    sha256_digest(bytes, size, digest);
-    char text[kDigestTextSize];
-    for (int i = 0; i < 32; ++i) format_into(text + 2 * i, 3, "%02x", digest[i]);
-    return std::strcmp(text, PELKO_ROM_SHA256) == 0;
+    char digest[kDigestTextSize];
+    sha256_hex(bytes, size, digest);
+    return std::strcmp(digest, PELKO_ROM_SHA256) == 0;
 }
 
 // patched.nds is made as patched.nds.part and moved into place only once it

@@ -27,22 +27,18 @@ struct winhttp_functions {
     decltype(&WinHttpCloseHandle) close_handle;
 };
 
-template <typename Function>
-bool find(HMODULE module, const char* name, Function* out) {
-    *out = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    return *out != nullptr;
-}
-
 // Null when the system's winhttp.dll cannot be loaded or lacks a function.
 const winhttp_functions* winhttp() {
     static winhttp_functions f;
     static bool loaded = [] {
-        HMODULE m = LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return m && find(m, "WinHttpOpen", &f.open) && find(m, "WinHttpConnect", &f.connect) &&
-               find(m, "WinHttpOpenRequest", &f.open_request) && find(m, "WinHttpSendRequest", &f.send_request) &&
-               find(m, "WinHttpReceiveResponse", &f.receive_response) &&
-               find(m, "WinHttpQueryDataAvailable", &f.query_data_available) &&
-               find(m, "WinHttpReadData", &f.read_data) && find(m, "WinHttpCloseHandle", &f.close_handle);
+        HMODULE m = load_system_library(L"winhttp.dll");
+        return find_function(m, "WinHttpOpen", &f.open) && find_function(m, "WinHttpConnect", &f.connect) &&
+               find_function(m, "WinHttpOpenRequest", &f.open_request) &&
+               find_function(m, "WinHttpSendRequest", &f.send_request) &&
+               find_function(m, "WinHttpReceiveResponse", &f.receive_response) &&
+               find_function(m, "WinHttpQueryDataAvailable", &f.query_data_available) &&
+               find_function(m, "WinHttpReadData", &f.read_data) &&
+               find_function(m, "WinHttpCloseHandle", &f.close_handle);
     }();
     return loaded ? &f : nullptr;
 }

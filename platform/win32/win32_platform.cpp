@@ -137,15 +137,12 @@ bool win_ecdsa_p256_verify(const uint8_t point[64], const uint8_t digest[32], co
     };
     static bcrypt_functions f;
     static const bool loaded = [] {
-        HMODULE m = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        auto find = [m](const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); };
-        if (!m) return false;
-        f.open = reinterpret_cast<decltype(f.open)>(find("BCryptOpenAlgorithmProvider"));
-        f.import = reinterpret_cast<decltype(f.import)>(find("BCryptImportKeyPair"));
-        f.verify = reinterpret_cast<decltype(f.verify)>(find("BCryptVerifySignature"));
-        f.destroy = reinterpret_cast<decltype(f.destroy)>(find("BCryptDestroyKey"));
-        f.close = reinterpret_cast<decltype(f.close)>(find("BCryptCloseAlgorithmProvider"));
-        return f.open && f.import && f.verify && f.destroy && f.close;
+        HMODULE m = load_system_library(L"bcrypt.dll");
+        return find_function(m, "BCryptOpenAlgorithmProvider", &f.open) &&
+               find_function(m, "BCryptImportKeyPair", &f.import) &&
+               find_function(m, "BCryptVerifySignature", &f.verify) &&
+               find_function(m, "BCryptDestroyKey", &f.destroy) &&
+               find_function(m, "BCryptCloseAlgorithmProvider", &f.close);
     }();
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     if (!loaded || f.open(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) return false;
@@ -276,16 +273,15 @@ void win_reg_close_key(plat_reg_key key) { RegCloseKey(static_cast<HKEY>(key)); 
 
 static_assert(sizeof(OPENFILENAMEA) == 152, "the full 64-bit OPENFILENAMEA");
 
-// comdlg32 is loaded from the system folder when the dialog is first needed,
+// comdlg32 is loaded from the system folder (WinMain loads it at the start),
 // not imported: under Wine its own imports bring uxtheme.dll, which would be
 // looked for beside the launcher before WinMain could say where DLLs come
 // from. Without it the dialog fails, as a cancelled one does.
 bool win_open_file_dialog(const plat_file_dialog& dialog, char* file, uint32_t size) {
     static const auto get_open_file_name = [] {
-        HMODULE comdlg32 = LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        return comdlg32 ? reinterpret_cast<decltype(&GetOpenFileNameA)>(
-                              reinterpret_cast<void*>(GetProcAddress(comdlg32, "GetOpenFileNameA")))
-                        : nullptr;
+        decltype(&GetOpenFileNameA) function;
+        find_function(load_system_library(L"comdlg32.dll"), "GetOpenFileNameA", &function);
+        return function;
     }();
     if (size) file[0] = 0;
     if (!get_open_file_name) return false;

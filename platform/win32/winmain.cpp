@@ -5,6 +5,7 @@
 
 #include "core/launcher_main.h"
 #include "platform/win32/splash_window.h"
+#include "platform/win32/win32_layer.h"
 #include "splash/splash.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -15,7 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The file dialog's library is loaded now, before the splash thread
     // exists: under Wine, loading it later while that thread creates its
     // window at times leaves both waiting on each other for good.
-    LoadLibraryExW(L"comdlg32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    load_system_library(L"comdlg32.dll");
     const int code = launcher_main(__argc, __argv);
     splash_let_window_settle();
     // The splash stays up until the run is over, and goes just before the
