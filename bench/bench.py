@@ -246,13 +246,13 @@ def inflate_tools(info, scratch):
     out = {name: scratch / f"inflate-{name}.out" for name in ("ours", "raw", "igzip", "libdeflate", "pigz")}
     return [
         Tool("pelko gunzip", [CODEC, "gunzip", gz, out["ours"]], False, prepare=remove(out["ours"]),
-             check=same_file(out["ours"], corpus), note="  (inflate_raw + CRC-32 + size)"),
+             check=same_file(out["ours"], corpus), note="  (inflate_raw_stream + CRC-32 + size)"),
         Tool("igzip -d -c", ["igzip", "-d", "-c", gz], True, stdout=out["igzip"], check=same_file(out["igzip"], corpus)),
         Tool("libdeflate-gunzip -c", ["libdeflate-gunzip", "-c", gz], True, stdout=out["libdeflate"],
              check=same_file(out["libdeflate"], corpus)),
         Tool("pigz -dc", ["pigz", "-dc", gz], True, stdout=out["pigz"], check=same_file(out["pigz"], corpus)),
         Tool("pelko inflate, raw stream", [CODEC, "inflate", raw, info["corpus_bytes"], out["raw"]], False,
-             prepare=remove(out["raw"]), check=same_file(out["raw"], corpus), note="  (no CRC-32)"),
+             prepare=remove(out["raw"]), check=same_file(out["raw"], corpus), note="  (inflate_raw_stream, no CRC-32)"),
     ]
 
 

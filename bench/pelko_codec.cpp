@@ -4,8 +4,8 @@
 //
 //   pelko_codec cpu                           the SHA-256 path this processor gets
 //   pelko_codec [--portable] sha256 FILE      prints "<digest>  FILE"
-//   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw, CRC-32 and size
-//   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes
+//   pelko_codec gunzip FILE.gz OUT            one gzip member: header, inflate_raw_stream, CRC-32 and size
+//   pelko_codec inflate RAW SIZE OUT          a raw deflate stream of SIZE decoded bytes, streamed
 //   pelko_codec unzip ZIP DIR                 zip_extract_all into DIR (which must exist)
 //   pelko_codec vcdiff SOURCE PATCH OUT       the patch applied in place, SOURCE read as the launcher reads a dump
 //   pelko_codec rom-step ROM OUT              prepare_rom: the launcher's ROM step from a dump to OUT
@@ -91,6 +91,34 @@ int sha256(const char* path) {
     return 0;
 }
 
+// A decompressor's output as a tool like gunzip writes it: decoded through
+// a window that stays in the cache and written out piece by piece, with the
+// CRC-32 taken over each piece while it is still there.
+struct stream_out {
+    static constexpr size_t kWindow = 256 * 1024;
+    uint8_t window[kWindow];
+    int fd = -1;
+    bool with_crc = true;
+    uint32_t crc = 0;
+
+    bool open(const char* path) {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        return fd >= 0;
+    }
+    bool close() { return ::close(fd) == 0; }
+    static bool write(void* context, const uint8_t* bytes, uint64_t count) {
+        stream_out* out = static_cast<stream_out*>(context);
+        if (out->with_crc) out->crc = crc32_continue(out->crc, bytes, count);
+        while (count > 0) {
+            ssize_t n = ::write(out->fd, bytes, count);
+            if (n <= 0) return false;
+            bytes += n;
+            count -= static_cast<uint64_t>(n);
+        }
+        return true;
+    }
+};
+
 uint32_t load_le32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -123,12 +151,14 @@ int gunzip(const char* path, const char* out_path) {
 
     uint32_t expected_crc = load_le32(p + n - 8);
     uint32_t expected_size = load_le32(p + n - 4);
-    uint8_t* out = static_cast<uint8_t*>(std::malloc(expected_size ? expected_size : 1));
-    int32_t produced = out ? inflate_raw(p + at, n - 8 - at, out, expected_size) : -1;
+    stream_out out;
+    if (!out.open(out_path)) {
+        unmap_file(&in);
+        return fail("cannot write", out_path);
+    }
+    int64_t produced = inflate_raw_stream(p + at, n - 8 - at, out.window, sizeof out.window, stream_out::write, &out);
     unmap_file(&in);
-    ok = produced >= 0 && static_cast<uint32_t>(produced) == expected_size &&
-         crc32_buffer(out, expected_size) == expected_crc && write_file(out_path, out, expected_size);
-    std::free(out);
+    ok = out.close() && produced >= 0 && static_cast<uint32_t>(produced) == expected_size && out.crc == expected_crc;
     return ok ? 0 : fail("cannot decode", path);
 }
 
@@ -136,11 +166,15 @@ int inflate(const char* path, const char* size_text, const char* out_path) {
     mapped_file in;
     if (!map_file(path, &in)) return fail("cannot read", path);
     uint64_t size = std::strtoull(size_text, nullptr, 10);
-    uint8_t* out = static_cast<uint8_t*>(std::malloc(size ? size : 1));
-    int32_t produced = out ? inflate_raw(in.data, in.size, out, size) : -1;
+    stream_out out;
+    out.with_crc = false;
+    if (!out.open(out_path)) {
+        unmap_file(&in);
+        return fail("cannot write", out_path);
+    }
+    int64_t produced = inflate_raw_stream(in.data, in.size, out.window, sizeof out.window, stream_out::write, &out);
     unmap_file(&in);
-    bool ok = produced >= 0 && static_cast<uint64_t>(produced) == size && write_file(out_path, out, size);
-    std::free(out);
+    bool ok = out.close() && produced >= 0 && static_cast<uint64_t>(produced) == size;
     return ok ? 0 : fail("cannot decode", path);
 }
 

@@ -9,6 +9,11 @@
 // otherwise; both give the same value.
 uint32_t crc32_buffer(const uint8_t* data, uint64_t size);
 
+// The CRC-32 of some bytes followed by data[0 .. size), from crc, the CRC-32
+// of those bytes (0 for none): crc32_continue(crc32_buffer(a), b) is the
+// CRC-32 of a and b together. For data that comes in pieces.
+uint32_t crc32_continue(uint32_t crc, const uint8_t* data, uint64_t size);
+
 // Which path crc32_buffer takes now for buffers long enough to use it,
 // chosen by the processor's features (cpu_features_in_use): "pclmul" or
 // "portable".

@@ -104,6 +104,10 @@ PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, 
 
 bool crc32_clmul_available() { return cpu_features_in_use().pclmul; }
 
+uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size) {
+    return update_clmul(crc, data, static_cast<size_t>(size));
+}
+
 uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
     if (size < kCrc32ClmulMinimum) return crc32_portable(data, size);
     return ~update_clmul(0xFFFFFFFFu, data, static_cast<size_t>(size));
@@ -112,6 +116,10 @@ uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
 #else
 
 bool crc32_clmul_available() { return false; }
+
+uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size) {
+    return crc32_update_portable(crc, data, static_cast<size_t>(size));
+}
 
 uint32_t crc32_clmul(const uint8_t* data, uint64_t size) { return crc32_portable(data, size); }
 

@@ -11,3 +11,7 @@ constexpr uint64_t kCrc32ClmulMinimum = 64;
 // Runs size bytes through the register crc (not complemented at either end)
 // eight bytes per step.
 uint32_t crc32_update_portable(uint32_t crc, const uint8_t* data, size_t size);
+
+// The same with carry-less multiplication, for at least kCrc32ClmulMinimum
+// bytes, and only when crc32_clmul_available() says so.
+uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size);

@@ -2,10 +2,14 @@
 //
 // What it is: the decoder the ZIP reader uses for deflated entries. It takes
 // one whole compressed entry and writes into one buffer that the caller sized
-// to the entry's declared length; back-references copy from that buffer, so
-// there is no window, no streaming and no heap use. The tables of a dynamic
-// block live in its own stack frame (about 20 KB); those of the fixed code are
-// built once per process and shared.
+// to the entry's declared length; back-references copy from that buffer, and
+// there is no heap use. The tables of a dynamic block live in its own stack
+// frame (about 20 KB); those of the fixed code are built once per process and
+// shared. For output of any length, the same loops decode into a window the
+// caller gives, and hand the bytes on each time it fills, keeping the last
+// 32 KiB for the back-references after (inflate_raw_stream): output that is
+// written out as it comes stays in the cache, and no buffer of its whole size
+// is faulted in.
 //
 // What it must do: decode each stream as RFC 1951 reads it, one bit at a
 // time, and fail where that reading fails: on the first bit it would need
@@ -532,11 +536,41 @@ PELKO_ALWAYS_INLINE uint32_t distance_of(uint64_t bits, uint64_t slot) {
 // ---------------------------------------------------------------------------
 // Writing output
 
+// Format notes: a distance reaches at most 32,768 bytes back.
+constexpr ptrdiff_t kHistory = 32768;
+
+// Where decoded bytes go. For a whole buffer, start..end is all the room
+// there is. For a stream, start..end is the window: when it fills, what was
+// decoded since the last hand-over goes to the writer and the last kHistory
+// bytes move to the front, where back-references still find them.
+struct output;
+struct stream_sink {
+    inflate_writer write;
+    void* context;
+    uint8_t* unsent;  // the first byte not yet handed over
+    uint64_t moved;   // bytes dropped from the front of the window so far
+};
+
 struct output {
     uint8_t* start;
     uint8_t* next;
     uint8_t* end;
+    stream_sink* stream;  // null for a whole buffer
 };
+
+// Hands the bytes decoded since the last call to the writer and keeps only
+// the history at the front of the window. False when the writer refuses.
+bool hand_over(output* o) {
+    stream_sink* s = o->stream;
+    if (o->next > s->unsent && !s->write(s->context, s->unsent, static_cast<uint64_t>(o->next - s->unsent)))
+        return false;
+    ptrdiff_t keep = o->next - o->start < kHistory ? o->next - o->start : kHistory;
+    std::memmove(o->start, o->next - keep, static_cast<size_t>(keep));
+    s->moved += static_cast<uint64_t>(o->next - o->start - keep);
+    o->next = o->start + keep;
+    s->unsent = o->next;
+    return true;
+}
 
 PELKO_ALWAYS_INLINE uint64_t load64(const uint8_t* p) {
     uint64_t word;
@@ -655,6 +689,13 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
     uint8_t* out = o->next;
     int result = -1;
     for (;;) {
+        // A stream makes room before either loop needs it, so that neither
+        // ever finds the window full.
+        if (o->stream && end - out < kFastOutput) {
+            o->next = out;
+            if (!hand_over(o)) goto done;
+            out = o->next;
+        }
         // The fast loop. A round starts by topping the buffer up to 56 bits
         // or more, with the slot of its first code already looked up, and
         // ends by looking up the slot of the code after its last, so that a
@@ -758,6 +799,7 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
                 result = status;
                 goto done;
             }
+            if (o->stream && end - out < kFastOutput) continue;  // the room is made above
         }
 
         // Near the end of the input or of the output: one symbol, every field
@@ -819,6 +861,15 @@ int stored_block(bit_reader* r, output* o) {
     size_t len = r->next[0] | (size_t{r->next[1]} << 8);
     r->next += 4;
     if (static_cast<size_t>(r->end - r->next) < len) return -1;
+    // A stream takes a block longer than its room in pieces.
+    while (o->stream && static_cast<size_t>(o->end - o->next) < len) {
+        size_t room = static_cast<size_t>(o->end - o->next);
+        std::memcpy(o->next, r->next, room);
+        r->next += room;
+        o->next += room;
+        len -= room;
+        if (!hand_over(o)) return -1;
+    }
     if (static_cast<size_t>(o->end - o->next) < len) return -1;
     if (len > 0) std::memcpy(o->next, r->next, len);
     r->next += len;
@@ -929,13 +980,9 @@ int build_dynamic_tables(bit_reader* r, block_tables* tables) {
     return 0;
 }
 
-int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap, block_decoder decode_block) {
-    // The count must fit the signed 32-bit result; a stream that would write
-    // more fails as one that overflows its buffer.
-    uint64_t capacity = out_cap > INT32_MAX ? INT32_MAX : out_cap;
+// Decodes blocks until the final one ends: 0, or -1 on failure.
+int decode_blocks(const uint8_t* in, uint64_t in_len, output* o, block_decoder decode_block) {
     bit_reader r = {in, in_len > 0 ? in + in_len : in, 0, 0};
-    output o = {out, out, capacity > 0 ? out + capacity : out};
-
     block_tables tables;  // a dynamic block's
 
     // Format notes: each block starts with a final-block bit and a 2-bit type:
@@ -948,18 +995,27 @@ int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t 
         uint32_t type = header >> 1;
         int result;
         if (type == 0) {
-            result = stored_block(&r, &o);
+            result = stored_block(&r, o);
         } else if (type == 1) {
-            result = decode_block(&r, &o, fixed_tables());
+            result = decode_block(&r, o, fixed_tables());
         } else if (type == 2) {
             result = build_dynamic_tables(&r, &tables);
-            if (result == 0) result = decode_block(&r, &o, &tables);
+            if (result == 0) result = decode_block(&r, o, &tables);
         } else {
             result = -1;
         }
         if (result != 0) return -1;
-        if (header & 1) return static_cast<int32_t>(o.next - o.start);
+        if (header & 1) return 0;
     }
+}
+
+int32_t inflate_with(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap, block_decoder decode_block) {
+    // The count must fit the signed 32-bit result; a stream that would write
+    // more fails as one that overflows its buffer.
+    uint64_t capacity = out_cap > INT32_MAX ? INT32_MAX : out_cap;
+    output o = {out, out, capacity > 0 ? out + capacity : out, nullptr};
+    if (decode_blocks(in, in_len, &o, decode_block) != 0) return -1;
+    return static_cast<int32_t>(o.next - o.start);
 }
 
 block_decoder choose_block_decoder() {
@@ -980,4 +1036,13 @@ const char* inflate_implementation() { return choose_block_decoder() == decode_h
 
 int32_t inflate_raw_portable(const uint8_t* in, uint64_t in_len, uint8_t* out, uint64_t out_cap) {
     return inflate_with(in, in_len, out, out_cap, decode_huffman_block);
+}
+
+int64_t inflate_raw_stream(const uint8_t* in, uint64_t in_len, uint8_t* window, uint64_t window_size,
+                           inflate_writer write, void* context) {
+    if (window_size < kInflateMinWindow) return -1;
+    stream_sink sink = {write, context, window, 0};
+    output o = {window, window, window + window_size, &sink};
+    if (decode_blocks(in, in_len, &o, choose_block_decoder()) != 0 || !hand_over(&o)) return -1;
+    return static_cast<int64_t>(sink.moved + static_cast<uint64_t>(o.next - o.start));
 }

@@ -20,6 +20,8 @@ TEST(Crc32, EveryPathAgreesWithZlibAtEveryLengthAndAlignment) {
                 ASSERT_EQ(crc32_portable(p, length), expected) << "offset " << offset << ", length " << length;
                 ASSERT_EQ(crc32_buffer(p, length), expected) << "offset " << offset << ", length " << length;
                 if (crc32_clmul_available()) { ASSERT_EQ(crc32_clmul(p, length), expected) << offset << " " << length; }
+                const size_t cut = length / 3;  // the same bytes in two pieces
+                ASSERT_EQ(crc32_continue(crc32_buffer(p, cut), p + cut, length - cut), expected) << length;
             }
     EXPECT_EQ(crc32_buffer(nullptr, 0) | crc32_portable(nullptr, 0), 0u);  // an empty buffer may be null
     if (!crc32_clmul_available()) GTEST_SKIP() << "no PCLMULQDQ here: only the portable path was checked";

@@ -1,5 +1,6 @@
 // The inflate decoder against zlib and real encoders, and on streams written by hand with their own expected bytes.
-// Both paths decode every stream and must agree, with the input and the output each ending against an unreadable page.
+// Both paths decode every stream and must agree, with the input and the output each ending against an unreadable page,
+// into a whole buffer and streamed through a window.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <random>
 
+#include "codecs/cpu_features.h"
 #include "codecs/inflate.h"
 #include "peer_tools.h"
 #include "support.h"
@@ -31,7 +33,13 @@ struct Guarded {
     uint8_t *map, *data;
 };
 
-// Decodes stream into capacity bytes on inflate_raw (the BMI loop where the processor has it) and the portable path.
+bool append(void* to, const uint8_t* bytes, uint64_t count) {
+    static_cast<std::string*>(to)->append(bytes, bytes + count);
+    return true;
+}
+
+// Decodes stream into capacity bytes on inflate_raw (the BMI loop where the processor has it) and the portable path,
+// and streamed through the smallest window on both paths, which has no capacity: it decodes what fits and what not.
 Decoded inflate_both(const std::string& stream, uint64_t capacity) {
     Guarded in(stream.size());
     std::copy(stream.begin(), stream.end(), in.data);
@@ -42,7 +50,35 @@ Decoded inflate_both(const std::string& stream, uint64_t capacity) {
         if (result >= 0) decoded[path] = std::string(out.data, out.data + result);
     }
     EXPECT_TRUE(decoded[0] == decoded[1]) << "the paths disagree, capacity " << capacity;
+    const cpu_features none = {};
+    for (const cpu_features* limit : {static_cast<const cpu_features*>(nullptr), &none}) {
+        cpu_features_limit(limit);
+        Guarded window(kInflateMinWindow);
+        std::string streamed;
+        const int64_t result =
+            inflate_raw_stream(in.data, stream.size(), window.data, kInflateMinWindow, append, &streamed);
+        cpu_features_limit(nullptr);
+        const bool streamed_whole = result == int64_t(streamed.size());
+        EXPECT_TRUE(decoded[0] ? streamed_whole && streamed == decoded[0]
+                               : result == -1 || (streamed_whole && uint64_t(result) > capacity))
+            << "streamed, " << (limit ? "portable" : "processor's path") << ", capacity " << capacity;
+    }
     return decoded[0];
+}
+
+// A stream stops where its writer refuses, and does not start in a window too small for the history.
+TEST(InflateStream, AWriterThatRefusesOrAWindowTooSmallFailsTheStream) {
+    const std::string data = mixed_content(300 << 10, 5), stream = zlib_raw_deflate(data, 6);
+    std::vector<uint8_t> window(kInflateMinWindow);
+    const auto* in = reinterpret_cast<const uint8_t*>(stream.data());
+    int calls = 0;
+    auto refuse_second = [](void* calls, const uint8_t*, uint64_t) { return ++*static_cast<int*>(calls) < 2; };
+    EXPECT_EQ(inflate_raw_stream(in, stream.size(), window.data(), window.size(), refuse_second, &calls), -1);
+    EXPECT_EQ(calls, 2);
+    std::string out;
+    EXPECT_EQ(inflate_raw_stream(in, stream.size(), window.data(), window.size() - 1, append, &out), -1);
+    EXPECT_EQ(inflate_raw_stream(in, stream.size(), window.data(), window.size(), append, &out), int64_t(data.size()));
+    EXPECT_EQ(out, data);
 }
 
 // zlib at every level and strategy and with sync flushes, and the other encoders. The streams of the smaller inputs
