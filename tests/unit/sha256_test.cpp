@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
-#include <cstring>
 #include <random>
 
 #include "codecs/cpu_features.h"
@@ -63,20 +62,6 @@ TEST_P(Sha256Paths, FilesAndMessagesWholeOrInPiecesHaveLibcryptosDigest) {
         sha256_end(&s, pieces);
         ASSERT_EQ(std::string(whole, whole + 32), libcrypto(m, true)) << m.size() << " bytes";
         ASSERT_EQ(std::string(pieces, pieces + 32), libcrypto(m, true)) << m.size() << " bytes in pieces";
-    }
-}
-
-// The block functions agree from any state, so that a wrong order of the state words cannot hide behind the constants.
-TEST(Sha256Blocks, TheShaExtensionsAgreeWithThePortableFunctionFromAnyState) {
-    if (std::strcmp(sha256_implementation(), "sha-extensions") != 0) GTEST_SKIP() << "no SHA instructions here";
-    std::mt19937 rng(14);
-    for (int i = 0; i < 200; ++i) {
-        uint32_t portable[8], extensions[8];
-        for (int w = 0; w < 8; ++w) portable[w] = extensions[w] = rng();
-        const std::string blocks = random_bytes(64 * (1 + i % 9), rng());
-        sha256_blocks_portable(portable, bytes_of(blocks), blocks.size() / 64);
-        sha256_blocks_sha_extensions(extensions, bytes_of(blocks), blocks.size() / 64);
-        ASSERT_EQ(std::memcmp(portable, extensions, sizeof portable), 0) << "round " << i;
     }
 }
 
