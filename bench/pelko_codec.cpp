@@ -95,17 +95,10 @@ int sha256(const char* path) {
 // a window that stays in the cache and written out piece by piece, with the
 // CRC-32 taken over each piece while it is still there.
 struct stream_out {
-    static constexpr size_t kWindow = 256 * 1024;
-    uint8_t window[kWindow];
-    int fd = -1;
-    bool with_crc = true;
-    uint32_t crc = 0;
+    int fd;
+    bool with_crc;
+    uint32_t crc;
 
-    bool open(const char* path) {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        return fd >= 0;
-    }
-    bool close() { return ::close(fd) == 0; }
     static bool write(void* context, const uint8_t* bytes, uint64_t count) {
         stream_out* out = static_cast<stream_out*>(context);
         if (out->with_crc) out->crc = crc32_continue(out->crc, bytes, count);
@@ -118,6 +111,20 @@ struct stream_out {
         return true;
     }
 };
+
+// Decodes the raw stream in[0 .. size) into the file at out_path; 0 when
+// accept(count, CRC-32) takes what was written (the CRC-32 is 0 without
+// with_crc).
+template <typename Accept>
+int inflate_to_file(const char* path, const uint8_t* in, uint64_t size, const char* out_path, bool with_crc,
+                    Accept accept) {
+    static uint8_t window[256 * 1024];
+    stream_out out = {::open(out_path, O_WRONLY | O_CREAT | O_TRUNC, 0644), with_crc, 0};
+    if (out.fd < 0) return fail("cannot write", out_path);
+    int64_t produced = inflate_raw_stream(in, size, window, sizeof window, stream_out::write, &out);
+    bool ok = ::close(out.fd) == 0 && produced >= 0 && accept(static_cast<uint64_t>(produced), out.crc);
+    return ok ? 0 : fail("cannot decode", path);
+}
 
 uint32_t load_le32(const uint8_t* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
@@ -150,32 +157,22 @@ int gunzip(const char* path, const char* out_path) {
     }
 
     uint32_t expected_crc = load_le32(p + n - 8);
-    uint32_t expected_size = load_le32(p + n - 4);
-    stream_out out;
-    if (!out.open(out_path)) {
-        unmap_file(&in);
-        return fail("cannot write", out_path);
-    }
-    int64_t produced = inflate_raw_stream(p + at, n - 8 - at, out.window, sizeof out.window, stream_out::write, &out);
+    uint32_t expected_size = load_le32(p + n - 4);  // modulo 2^32
+    int status = inflate_to_file(path, p + at, n - 8 - at, out_path, true, [&](uint64_t produced, uint32_t crc) {
+        return static_cast<uint32_t>(produced) == expected_size && crc == expected_crc;
+    });
     unmap_file(&in);
-    ok = out.close() && produced >= 0 && static_cast<uint32_t>(produced) == expected_size && out.crc == expected_crc;
-    return ok ? 0 : fail("cannot decode", path);
+    return status;
 }
 
 int inflate(const char* path, const char* size_text, const char* out_path) {
     mapped_file in;
     if (!map_file(path, &in)) return fail("cannot read", path);
     uint64_t size = std::strtoull(size_text, nullptr, 10);
-    stream_out out;
-    out.with_crc = false;
-    if (!out.open(out_path)) {
-        unmap_file(&in);
-        return fail("cannot write", out_path);
-    }
-    int64_t produced = inflate_raw_stream(in.data, in.size, out.window, sizeof out.window, stream_out::write, &out);
+    int status = inflate_to_file(path, in.data, in.size, out_path, false,
+                                 [&](uint64_t produced, uint32_t) { return produced == size; });
     unmap_file(&in);
-    bool ok = out.close() && produced >= 0 && static_cast<uint64_t>(produced) == size;
-    return ok ? 0 : fail("cannot decode", path);
+    return status;
 }
 
 int unzip(const char* archive, const char* dir) {

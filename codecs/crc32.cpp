@@ -59,7 +59,8 @@ uint32_t crc32_portable(const uint8_t* data, uint64_t size) {
 
 uint32_t crc32_continue(uint32_t crc, const uint8_t* data, uint64_t size) {
     // Small buffers are not worth the set-up of the vector path.
-    if (size >= kCrc32ClmulMinimum && crc32_clmul_available()) return ~crc32_update_clmul(~crc, data, size);
+    if (size >= kCrc32ClmulMinimum && crc32_clmul_available())
+        return ~crc32_update_clmul(~crc, data, static_cast<size_t>(size));
     return ~crc32_update_portable(~crc, data, static_cast<size_t>(size));
 }
 

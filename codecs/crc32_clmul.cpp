@@ -67,7 +67,9 @@ PELKO_TARGET("pclmul") inline __m128i fold(__m128i value, __m128i constants, __m
     return _mm_xor_si128(_mm_xor_si128(first, second), next);
 }
 
-PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, size_t size) {
+}  // namespace
+
+PELKO_TARGET("pclmul") uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, size_t size) {
     const __m128i* blocks = reinterpret_cast<const __m128i*>(data);
     // The register goes into the first four message bytes: starting from
     // crc is the same as starting from 0 with those bytes changed by it.
@@ -100,27 +102,19 @@ PELKO_TARGET("pclmul") uint32_t update_clmul(uint32_t crc, const uint8_t* data, 
     return crc32_update_portable(crc, reinterpret_cast<const uint8_t*>(blocks), size);
 }
 
-}  // namespace
-
 bool crc32_clmul_available() { return cpu_features_in_use().pclmul; }
-
-uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size) {
-    return update_clmul(crc, data, static_cast<size_t>(size));
-}
-
-uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
-    if (size < kCrc32ClmulMinimum) return crc32_portable(data, size);
-    return ~update_clmul(0xFFFFFFFFu, data, static_cast<size_t>(size));
-}
 
 #else
 
 bool crc32_clmul_available() { return false; }
 
-uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size) {
-    return crc32_update_portable(crc, data, static_cast<size_t>(size));
+uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, size_t size) {
+    return crc32_update_portable(crc, data, size);
 }
 
-uint32_t crc32_clmul(const uint8_t* data, uint64_t size) { return crc32_portable(data, size); }
-
 #endif
+
+uint32_t crc32_clmul(const uint8_t* data, uint64_t size) {
+    if (size < kCrc32ClmulMinimum) return crc32_portable(data, size);
+    return ~crc32_update_clmul(0xFFFFFFFFu, data, static_cast<size_t>(size));
+}

@@ -13,5 +13,6 @@ constexpr uint64_t kCrc32ClmulMinimum = 64;
 uint32_t crc32_update_portable(uint32_t crc, const uint8_t* data, size_t size);
 
 // The same with carry-less multiplication, for at least kCrc32ClmulMinimum
-// bytes, and only when crc32_clmul_available() says so.
-uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, uint64_t size);
+// bytes, and only when crc32_clmul_available() says so (elsewhere it is the
+// portable update).
+uint32_t crc32_update_clmul(uint32_t crc, const uint8_t* data, size_t size);

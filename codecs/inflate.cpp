@@ -543,7 +543,6 @@ constexpr ptrdiff_t kHistory = 32768;
 // there is. For a stream, start..end is the window: when it fills, what was
 // decoded since the last hand-over goes to the writer and the last kHistory
 // bytes move to the front, where back-references still find them.
-struct output;
 struct stream_sink {
     inflate_writer write;
     void* context;
@@ -689,13 +688,6 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
     uint8_t* out = o->next;
     int result = -1;
     for (;;) {
-        // A stream makes room before either loop needs it, so that neither
-        // ever finds the window full.
-        if (o->stream && end - out < kFastOutput) {
-            o->next = out;
-            if (!hand_over(o)) goto done;
-            out = o->next;
-        }
         // The fast loop. A round starts by topping the buffer up to 56 bits
         // or more, with the slot of its first code already looked up, and
         // ends by looking up the slot of the code after its last, so that a
@@ -799,11 +791,16 @@ PELKO_ALWAYS_INLINE int decode_huffman_block_body(bit_reader* reader, output* o,
                 result = status;
                 goto done;
             }
-            if (o->stream && end - out < kFastOutput) continue;  // the room is made above
         }
 
         // Near the end of the input or of the output: one symbol, every field
-        // checked.
+        // checked. A stream first makes room, so that the window never runs
+        // out and the fast loop can take over again.
+        if (o->stream && end - out < kFastOutput) {
+            o->next = out;
+            if (!hand_over(o)) goto done;
+            out = o->next;
+        }
         uint32_t slot = decode_careful(&r, literal_length, kLiteralLengthBits);
         if (slot & kLiteral) {
             if (out == end) goto done;

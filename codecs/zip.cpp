@@ -98,6 +98,22 @@ bool is_unsafe_name(const char* name) {
     return false;
 }
 
+// A name that ends in a slash or backslash names a directory, not a file.
+bool is_directory_name(const char* name) {
+    size_t length = std::strlen(name);
+    return length > 0 && (name[length - 1] == '/' || name[length - 1] == '\\');
+}
+
+// Whether the declared method and sizes can be those of a good entry: stored
+// data is as long as the file; deflated data cannot expand further than
+// deflate can, and the file fits the decoder's count.
+bool sizes_can_be_right(const zip_entry& entry) {
+    uint64_t out_size = entry.uncompressed_size;
+    if (entry.method == kMethodStored) return entry.compressed_size == out_size;
+    return entry.method == kMethodDeflate && out_size <= INT32_MAX &&
+           out_size <= kMaxDeflateExpansion * entry.compressed_size;
+}
+
 // Creates every directory level that path names before its last component.
 // The first character is never cut, so an absolute destination does not ask
 // for an empty path.
@@ -133,18 +149,15 @@ bool decode_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry,
     if (data_start > size || size - data_start < entry.compressed_size) return false;
     const uint8_t* compressed = archive + data_start;
 
+    // Entries that cannot succeed are turned away before a deflated one's
+    // declared size is allocated, which may be up to 4 GiB.
+    if (!sizes_can_be_right(entry)) return false;
     uint64_t out_size = entry.uncompressed_size;
     if (entry.method == kMethodStored) {
-        if (entry.compressed_size != out_size) return false;
         if (crc32_buffer(compressed, out_size) != entry.crc) return false;
         *data = {compressed, nullptr};
         return true;
     }
-    if (entry.method != kMethodDeflate) return false;
-
-    // Entries that cannot succeed are turned away before their declared size
-    // is allocated, which may be up to 4 GiB.
-    if (out_size > INT32_MAX || out_size > kMaxDeflateExpansion * entry.compressed_size) return false;
     uint8_t* out = static_cast<uint8_t*>(std::malloc(out_size > 0 ? static_cast<size_t>(out_size) : 1));
     if (!out) return false;
     if (inflate_raw(compressed, entry.compressed_size, out, out_size) != static_cast<int64_t>(out_size) ||
@@ -166,9 +179,7 @@ bool extract_entry(const uint8_t* archive, uint64_t size, const zip_entry& entry
     for (char* p = path; *p; ++p)
         if (*p == '/') *p = '\\';
 
-    size_t name_length = std::strlen(entry.name);
-    char last = name_length > 0 ? entry.name[name_length - 1] : 0;
-    if (last == '/' || last == '\\') {
+    if (is_directory_name(entry.name)) {
         make_parents(path, sink);
         sink->make_directory(sink->context, path);
         return false;
@@ -233,17 +244,9 @@ bool next_entry(const uint8_t* archive, uint64_t size, uint64_t* position, zip_e
 uint64_t bytes_to_write(const uint8_t* archive, uint64_t size, uint64_t entry_count, uint64_t position) {
     uint64_t total = 0;
     zip_entry entry;
-    for (uint64_t i = 0; i < entry_count && next_entry(archive, size, &position, &entry); ++i) {
-        size_t name_length = std::strlen(entry.name);
-        if (is_unsafe_name(entry.name) ||
-            (name_length > 0 && (entry.name[name_length - 1] == '/' || entry.name[name_length - 1] == '\\')))
-            continue;
-        uint64_t out_size = entry.uncompressed_size;
-        if (entry.method == kMethodStored ? entry.compressed_size == out_size
-                                          : entry.method == kMethodDeflate && out_size <= INT32_MAX &&
-                                                out_size <= kMaxDeflateExpansion * entry.compressed_size)
-            total += out_size;
-    }
+    for (uint64_t i = 0; i < entry_count && next_entry(archive, size, &position, &entry); ++i)
+        if (!is_unsafe_name(entry.name) && !is_directory_name(entry.name) && sizes_can_be_right(entry))
+            total += entry.uncompressed_size;
     return total;
 }
 

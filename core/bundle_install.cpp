@@ -62,22 +62,32 @@ int backup_number(const char* name, const char* version) {
     return count > 0 && count < 9 && digits[count] == 0 ? std::atoi(digits) : 0;
 }
 
-// Calls visit(n) for every backup folder of version; returns the highest n.
-template <typename Visit>
-int for_each_backup(const char* backups, const char* version, Visit visit) {
+// A walk over the backup folders of one version: it finds the highest number
+// and deletes those numbered up to delete_up_to (none when 0).
+struct backup_walk {
+    const char* backups;
+    const char* version;
+    int delete_up_to;
+    int highest;
+};
+
+void visit_backup(void* context, const char* name) {
+    auto* walk = static_cast<backup_walk*>(context);
+    int n = backup_number(name, walk->version);
+    if (n > walk->highest) walk->highest = n;
+    if (n == 0 || n > walk->delete_up_to) return;
+    char target[kBackupPathSize];
+    format_into(target, sizeof target, "%s%capp.%s.%d", walk->backups, kPathSeparator, walk->version, n);
+    delete_tree(target);
+}
+
+// Walks the backups of version below backups; returns the highest number.
+int walk_backups(const char* backups, const char* version, int delete_up_to) {
     char pattern[kBackupPathSize];
     format_into(pattern, sizeof pattern, "%s%capp.%s.*", backups, kPathSeparator, version);
-    plat_find_data entry;
-    plat_find_handle find = plat_find_first(pattern, &entry);
-    int highest = 0;
-    if (!find) return highest;
-    do {
-        int n = (entry.attributes & PLAT_ATTR_DIRECTORY) ? backup_number(entry.name, version) : 0;
-        if (n > 0) visit(n);
-        if (n > highest) highest = n;
-    } while (plat_find_next(find, &entry));
-    plat_find_close(find);
-    return highest;
+    backup_walk walk = {backups, version, delete_up_to, 0};
+    for_each_directory(pattern, visit_backup, &walk);
+    return walk.highest;
 }
 
 // A version installed again loses its folder and the player's files in it.
@@ -100,7 +110,7 @@ void back_up_user_files(const char* home, const char* version, const char* versi
     char backups[kBackupPathSize], folder[kBackupPathSize], target[kBackupPathSize];
     format_into(backups, sizeof backups, "%s%cbackup", home, kPathSeparator);
     plat_mkdir(backups);
-    int n = for_each_backup(backups, version, [](int) {}) + 1;
+    int n = walk_backups(backups, version, 0) + 1;
     format_into(folder, sizeof folder, "%s%capp.%s.%d", backups, kPathSeparator, version, n);
     if (plat_mkdir(folder) != 0) return;
     for (size_t i = 0; i < std::size(kUserFiles); ++i) {
@@ -108,11 +118,7 @@ void back_up_user_files(const char* home, const char* version, const char* versi
         format_into(target, sizeof target, "%s%c%s", folder, kPathSeparator, kUserFiles[i]);
         plat_copy_file(found[i], target, true);
     }
-    for_each_backup(backups, version, [&](int older) {
-        if (older > n - kBackupsKept) return;
-        format_into(target, sizeof target, "%s%capp.%s.%d", backups, kPathSeparator, version, older);
-        delete_tree(target);
-    });
+    walk_backups(backups, version, n - kBackupsKept);
 }
 
 // The newest older version's copy of a user file: highest version key, first

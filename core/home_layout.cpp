@@ -72,9 +72,7 @@ const char* version_key(const char* directory_name) {
     return dot ? dot + 1 : directory_name;
 }
 
-void for_each_version_directory(const char* home, void (*visit)(void* context, const char* name), void* context) {
-    char pattern[kGameExeSize];
-    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
+void for_each_directory(const char* pattern, void (*visit)(void* context, const char* name), void* context) {
     plat_find_data entry;
     plat_find_handle find = plat_find_first(pattern, &entry);
     if (!find) return;
@@ -82,6 +80,12 @@ void for_each_version_directory(const char* home, void (*visit)(void* context, c
         if (entry.attributes & PLAT_ATTR_DIRECTORY) visit(context, entry.name);
     } while (plat_find_next(find, &entry));
     plat_find_close(find);
+}
+
+void for_each_version_directory(const char* home, void (*visit)(void* context, const char* name), void* context) {
+    char pattern[kGameExeSize];
+    format_into(pattern, sizeof pattern, "%s%capp.*", home, kPathSeparator);
+    for_each_directory(pattern, visit, context);
 }
 
 namespace {

@@ -21,6 +21,10 @@ constexpr int kVersionKeySize = 64;
 bool path_exists(const char* path);
 bool opens_for_reading(const char* path);
 
+// Calls visit(context, name) for every directory that pattern (a folder and a
+// name with wildcards) lists, in listing order.
+void for_each_directory(const char* pattern, void (*visit)(void* context, const char* name), void* context);
+
 // Calls visit(context, name) for every directory listed under home with the
 // pattern {home}\app.*, in listing order.
 void for_each_version_directory(const char* home, void (*visit)(void* context, const char* name), void* context);

@@ -161,19 +161,16 @@ int prepare_rom(const char* source_path, const char* patched_rom_path) {
 
     bool usable = is_usable_ds_rom(source, source_size);
     size_t patched_size = 0;
-    uint8_t* patched = nullptr;
-    if (vcdiff_apply_in_place(rom_patch, rom_patch_length, block, layout, source_size, &patched_size)) patched = block;
-    if (!patched) std::free(block);
-
-    if (!patched) {
+    if (!vcdiff_apply_in_place(rom_patch, rom_patch_length, block, layout, source_size, &patched_size)) {
+        std::free(block);
         if (!usable)
             return end_run_with_error("That file doesn't look like a DS game. Reopen and pick a .nds dump.", 10000);
         if (!copy_into_place(source_path, patched_rom_path)) return disk_error();
         return download_play_notice();
     }
 
-    bool written = write_into_place(patched_rom_path, patched, patched_size);
-    std::free(patched);
+    bool written = write_into_place(patched_rom_path, block, patched_size);
+    std::free(block);
     if (!written) return disk_error();
 
     // The patch fits any source of the right length; only the digest tells
