@@ -14,9 +14,7 @@
 namespace {
 
 std::string from_args(std::vector<std::string> args) {
-    args.insert(args.begin(), "C:\\dl\\Pelko-Setup.exe");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
+    std::vector<char*> argv = argv_of(args);
     argv.insert(argv.begin() + 1, nullptr);  // a null entry is skipped
     char code[kRoomCodeSize];
     std::memset(code, '?', sizeof code);

@@ -10,13 +10,6 @@
 
 namespace {
 
-std::vector<char*> argv_of(std::vector<std::string>& args) {
-    args.insert(args.begin(), "Pelko-Setup.exe");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    return argv;
-}
-
 // The first argument read as the C runtime's atoi; safe video as an exact argument anywhere.
 TEST(GameArguments, TheLaunchNumberIsOneToFourAndSafeVideoAnExactArgument) {
     const struct {

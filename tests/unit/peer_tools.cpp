@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <random>
 
 #include "support.h"
@@ -68,12 +67,4 @@ std::string zlib_raw_deflate(const std::string& data, int level, int strategy, s
 
 uint32_t zlib_crc32(const std::string& data) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-std::map<std::string, std::string> snapshot_tree(const std::string& root) {
-    std::map<std::string, std::string> tree;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        tree[std::filesystem::relative(entry.path(), root).generic_string()] =
-            entry.is_directory() ? "<dir>" : read_file(entry.path().string());
-    return tree;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 // Runs command with /bin/sh, its standard output into *output; a test failure unless it exits with 0.
@@ -17,6 +16,3 @@ std::string mixed_content(size_t size, uint32_t seed);
 // A raw deflate stream from zlib; with flush_every, a sync flush (an empty stored block) after every piece that long.
 std::string zlib_raw_deflate(const std::string& data, int level, int strategy = 0, size_t flush_every = 0);
 uint32_t zlib_crc32(const std::string& data);
-
-// Every file (its contents) and directory ("<dir>") below root by relative path.
-std::map<std::string, std::string> snapshot_tree(const std::string& root);

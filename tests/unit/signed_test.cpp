@@ -73,12 +73,8 @@ TEST_F(SignedRelease, OnlyAManifestSignedByABuiltInKeyAndNoOlderThanTheLastIsRea
         {"the first key", "200", "", [](auto& a, auto&, auto&, auto& m) { return a.sign(m) + "\n"; }, upgraded,
          "200\n"},
         {"the second key, upper-case, after another", "00300", "garbled",
-         [](auto&, auto& b, auto& c, auto& m) {
-             std::string line = b.sign(m);
-             for (char& ch : line) ch = static_cast<char>(std::toupper(ch));
-             return c.sign(m) + "\r\n" + line;
-         },
-         upgraded, "300\n"},
+         [](auto&, auto& b, auto& c, auto& m) { return c.sign(m) + "\r\n" + upper_case(b.sign(m)); }, upgraded,
+         "300\n"},
         {"a serial equal to the last", "200", "0200", [](auto& a, auto&, auto&, auto& m) { return a.sign(m); },
          upgraded, "0200\n"},
         {"another key", "200", "", [](auto&, auto&, auto& c, auto& m) { return c.sign(m); }, kRefused, ""},
@@ -103,9 +99,7 @@ TEST_F(SignedRelease, OnlyAManifestSignedByABuiltInKeyAndNoOlderThanTheLastIsRea
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir other;
-        home = other.at("home");
-        fake.env["VELA_HOME"] = other.win("home");
+        move_home(c.name);
         install("1.0");
         if (!c.kept.empty()) write_file(home + "/serial.txt", c.kept + "\n");
         std::string manifest = publish("1.1");

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -49,6 +50,12 @@ Result done(const std::string& op, const char* path, const char* to, Result resu
     return result;
 }
 
+// Each kind of move, as "move" of its source.
+template <bool (*plat_ops::*Move)(const char*, const char*)>
+bool fake_move(const char* from, const char* to) {
+    return done("move", from, to, !fails("move", from) && (plat_native_ops().*Move)(from, to));
+}
+
 // What the module path calls answer: the path and its NUL in buffer and the
 // length without the NUL or, when it does not fit, as much as fits with a NUL
 // and size.
@@ -92,15 +99,9 @@ FakePlatform::FakePlatform() : ops(plat_native_ops()) {
     ops.copy_file = [](const char* from, const char* to, bool fail_if_exists) {
         return done("copy", from, to, !fails("copy", from) && plat_native_ops().copy_file(from, to, fail_if_exists));
     };
-    ops.move_file = [](const char* from, const char* to) {
-        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file(from, to));
-    };
-    ops.move_file_replace = [](const char* from, const char* to) {
-        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file_replace(from, to));
-    };
-    ops.move_file_write_through = [](const char* from, const char* to) {
-        return done("move", from, to, !fails("move", from) && plat_native_ops().move_file_write_through(from, to));
-    };
+    ops.move_file = fake_move<&plat_ops::move_file>;
+    ops.move_file_replace = fake_move<&plat_ops::move_file_replace>;
+    ops.move_file_write_through = fake_move<&plat_ops::move_file_write_through>;
     ops.delete_file = [](const char* path) {
         return done("delete", path, "", !fails("delete", path) && plat_native_ops().delete_file(path));
     };
@@ -265,12 +266,26 @@ bool file_exists(const std::string& path) {
 
 void make_dirs(const std::string& path) { fs::create_directories(path); }
 
-std::map<std::string, std::string> files_below(const std::string& root) {
+std::map<std::string, std::string> files_below(const std::string& root, bool dirs) {
     std::map<std::string, std::string> files;
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec); it != fs::recursive_directory_iterator(); ++it)
-        if (it->is_regular_file()) files[fs::relative(it->path(), root).string()] = read_file(it->path().string());
+        if (dirs || it->is_regular_file())
+            files[fs::relative(it->path(), root).string()] =
+                it->is_directory() ? "<dir>" : read_file(it->path().string());
     return files;
+}
+
+std::vector<char*> argv_of(std::vector<std::string>& args) {
+    args.insert(args.begin(), "Pelko-Setup.exe");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    return argv;
+}
+
+std::string upper_case(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string usable_rom(size_t size) {
@@ -325,10 +340,13 @@ std::string LauncherTest::publish(const std::string& version, const std::map<std
     return manifest;
 }
 
+void LauncherTest::move_home(const std::string& name) {
+    home = tmp.at(name);
+    fake.env["VELA_HOME"] = tmp.win(name);
+}
+
 int LauncherTest::run(std::vector<std::string> args) {
-    args.insert(args.begin(), "Pelko-Setup.exe");
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
+    std::vector<char*> argv = argv_of(args);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int code = run_launcher(static_cast<int>(argv.size()), argv.data(), *keys);
@@ -337,7 +355,7 @@ int LauncherTest::run(std::vector<std::string> args) {
     return code;
 }
 
-void LauncherTest::show_splash() {
+void show_splash() {
     splash_state_clear();
     plat_lock_init(&g_splash.lock);
     g_splash.active.store(1);

@@ -101,7 +101,11 @@ std::string read_file(const std::string& path);  // "" when missing
 void write_file(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);
-std::map<std::string, std::string> files_below(const std::string& root);  // relative path -> content
+// Relative path -> content of every file below root, and "<dir>" for every directory with dirs.
+std::map<std::string, std::string> files_below(const std::string& root, bool dirs = false);
+// The program's name and then args, as main receives them; the pointers point into args.
+std::vector<char*> argv_of(std::vector<std::string>& args);
+std::string upper_case(std::string text);
 
 // Bytes that pass the "usable DS ROM" test: 56 CF at 0x15C, the rest 0x11.
 std::string usable_rom(size_t size = 4096);
@@ -118,6 +122,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     std::string game_dir(const std::string& version) const;  // as the launcher names it
+    void move_home(const std::string& name);                 // home becomes tmp's folder name, not yet made
     // A version directory with a game, a usable ROM and these files, and the records naming it.
     void install(const std::string& version, const std::map<std::string, std::string>& files = {});
     // Serves the files zipped with Info-ZIP as version, and the manifest naming them (returned).
@@ -126,7 +131,7 @@ protected:
     // launcher_main with these arguments; log and err receive its standard output and error.
     int run(std::vector<std::string> args = {});
     bool logged(const std::string& line) const { return log.find(line) != std::string::npos; }
-    void show_splash();  // active without a thread, so that status lines land in it
 };
 
 std::string digest_of(const std::string& path);  // the launcher's own SHA-256 text
+void show_splash();                              // active without a thread, so that status lines land in it

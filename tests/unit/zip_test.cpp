@@ -99,7 +99,7 @@ TEST_P(ZipWriters, ArchivesExtractToTheTreeTheyWereMadeFrom) {
     make_dirs(tmp.at("out"));
     EXPECT_EQ(zip_extract_all(tmp.win("a.zip").c_str(), tmp.win("out").c_str()), 6);  // files, not folders
     std::remove(tmp.at("src/locked.dll").c_str());  // never created, so left out of the comparison
-    EXPECT_EQ(snapshot_tree(tmp.at("out")), snapshot_tree(tmp.at("src")));
+    EXPECT_EQ(files_below(tmp.at("out"), true), files_below(tmp.at("src"), true));
 }
 
 INSTANTIATE_TEST_SUITE_P(ZipPeers, ZipWriters, ::testing::ValuesIn(kWriters),

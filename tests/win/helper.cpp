@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,13 +26,8 @@
 namespace {
 
 std::string read_file(const char* path) {
-    std::string bytes;
-    if (FILE* f = std::fopen(path, "rb")) {
-        char chunk[65536];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) bytes.append(chunk, n);
-        std::fclose(f);
-    }
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void print_hex(const void* data, size_t size) {
