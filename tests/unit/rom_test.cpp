@@ -1,5 +1,5 @@
-// The ROM step of install-only runs: keeping, asking for, patching and
-// checking patched.nds.
+// The ROM step of install-only runs, which end before the game: keeping,
+// asking for, patching and checking patched.nds.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -107,6 +107,8 @@ TEST_F(Rom, ThePickedFileBecomesThePlayableRomOrIsPlayedAsItIsOrEndsTheRun) {
         EXPECT_EQ(run(), c.result);
         EXPECT_EQ(fake.dialogs.size(), fake.dialog_answer.empty() ? 0u : 1u);
         EXPECT_EQ(fake.sleeps, c.sleeps);
+        EXPECT_EQ(logged("install-only: done (rom prepared at " + game_dir("1") + "\\patched.nds).\n"), !c.result);
+        EXPECT_TRUE(fake.started.empty() && fake.putenvs.empty()) << "install-only mode ends before the game";
         EXPECT_STREQ(g_splash.line, c.line.c_str());
         // Not EXPECT_EQ: the report of two differing ROMs of megabytes would exhaust the memory.
         EXPECT_TRUE(read_file(patched) == c.rom.value_or("")) << "patched.nds is not the expected ROM";

@@ -53,7 +53,8 @@ TEST_F(LauncherRun, NothingInstalledEndsWithTheErrorShownForEightSeconds) {
 // The arguments reach the game only as the launch number, safe video and the
 // room of an invite, where a link wins over the file name. The game inherits
 // the launcher's environment and, when it could be made, a fresh game.log;
-// whether anything of the start failed, the run ends the same way.
+// whether anything of the start failed, the run ends the same way. A version
+// record an unfinished update left is put back before the update check.
 TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
     install("1.0");
     const std::string game = game_dir("1.0"), plain = fake.module_path, invite_file = "/dl/Pelko-Setup-AB12.exe",
@@ -85,10 +86,14 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
         fake.start_succeeds = c.fails != "start";
         fake.fail = [&c](const std::string& op, const std::string&) { return op == c.fails; };
         write_file(home + "/game.log", "previous run");
+        write_file(home + "/version.txt", "5\n");
         std::remove((home + "/app.1.0/kestrel-core/softrender.txt").c_str());
         fake.env.erase("PELKO_WEB");
         if (c.web) fake.env["PELKO_WEB"] = "";
         EXPECT_EQ(run(c.args), 0);
+        EXPECT_EQ(log.find("  (repaired a half-finished update: the installed app is 1.0, the record said '5')\n"),
+                  log.find('\n') + 1);
+        EXPECT_EQ(read_file(home + "/version.txt"), "1.0\n");
         EXPECT_TRUE(logged(c.room.empty() ? "one-tap: no room code -- this launch will host a fresh room\n"
                                           : "one-tap: joining room " + c.room + " (source: " + c.source));
         ASSERT_EQ(fake.started.size(), 1u);
@@ -112,30 +117,6 @@ TEST_F(LauncherRun, AnInstalledGameStartsWithItsArgumentsEnvironmentAndLog) {
         EXPECT_EQ(fake.sleeps_before_thread_wait, std::vector<size_t>{2});
         EXPECT_FALSE(splash_is_active());
     }
-}
-
-// Install-only mode stops before the game: no environment, no waits.
-TEST_F(LauncherRun, InstallOnlyModeEndsWithTheRomPathBeforeTheGame) {
-    install("1.0");
-    fake.env["VELA_INSTALL_ONLY"] = "";
-    EXPECT_EQ(run({"pelko://join/abcd"}), 0);
-    EXPECT_TRUE(logged("install-only: done (rom prepared at " + game_dir("1.0") + "\\patched.nds).\n"));
-    EXPECT_TRUE(fake.started.empty());
-    EXPECT_TRUE(fake.putenvs.empty());
-    EXPECT_TRUE(fake.sleeps.empty());
-}
-
-// An update that stopped after the version record was written is put back
-// before the update check reads the record.
-TEST_F(LauncherRun, AHalfFinishedUpdateIsRepairedBeforeTheUpdateCheck) {
-    install("4");
-    write_file(home + "/version.txt", "5\n");
-    fake.env["VELA_NO_SPLASH"] = "";
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(log.find("  (repaired a half-finished update: the installed app is 4, the record said '5')\n"),
-              log.find('\n') + 1);
-    EXPECT_EQ(read_file(home + "/version.txt"), "4\n");
-    EXPECT_EQ(fake.lock_enters.load(), 0);
 }
 
 // Test mode installs and registers, then reports and ends the run without

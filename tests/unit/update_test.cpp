@@ -2,7 +2,6 @@
 // files, and the launcher's own replacement.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -44,8 +43,9 @@ TEST(HttpUrl, SchemeHostPortAndObjectAreTakenAsWritten) {
     }
 }
 
-// Any status is a download: the body replaces what was there, whole. Without
-// a response, or with an object path too long to convert, nothing is written.
+// Any status is a download: the body replaces what was there, whole, and an
+// endless one stops at 2^31 - 1 bytes as if cut short. Without a response, or
+// with an object path too long to convert, nothing is written.
 TEST(Download, TheBodyIsStoredWholeAndNothingWithoutAResponse) {
     TempDir tmp;
     FakePlatform fake;
@@ -67,6 +67,9 @@ TEST(Download, TheBodyIsStoredWholeAndNothingWithoutAResponse) {
     EXPECT_EQ(fake.requests.size(), asked + 1) << "only the missing path reaches the site";
     EXPECT_EQ(read_file(tmp.at("out.bin")), "");
     EXPECT_EQ(http_get_to_file((site + fits).c_str(), tmp.win("no-such-folder\\out.bin").c_str()), 1);
+    fake.endless_bodies = true;
+    EXPECT_EQ(http_get_to_file((site + fits).c_str(), "/dev/null"), 0);
+    EXPECT_EQ(fake.delivered, 0x7FFFFFFFu);
 }
 
 // A key matches with its quotes; its value is the first string after the
@@ -175,8 +178,7 @@ TEST_F(Update, AFailedDownloadAWrongDigestOrABrokenArchiveKeepsTheInstalledVersi
     install("1.0");
     publish("1.1");
     const std::string bundle = std::string(kSite) + "/pelko-1.1.zip", digest = digest_of(tmp.at("pelko-1.1.zip"));
-    std::string upper = digest;
-    for (char& c : upper) c = static_cast<char>(std::toupper(c));
+    const std::string upper = upper_case(digest);
     write_file(tmp.at("junk"), "not a zip");
     const struct {
         std::string body, digest, log;
@@ -228,8 +230,6 @@ TEST_F(Update, ThePlayersFilesFollowTheNewVersion) {
                        "  !! savestate.vela IS LOST. If this was patched.nds you will be asked for your game file "
                        "again.\n"
                        "  installed 5.\n")) << log;
-    // clang-format on
-    // clang-format off
     EXPECT_EQ(files_below(home + "/app.5/kestrel-core"),
               (std::map<std::string, std::string>{{"Pelko.exe", "new"}, {"keymap.txt", "keys from 3"},
                                                   {"patched.nds", "rom"}, {"player_name.txt", "ana"},
@@ -239,18 +239,25 @@ TEST_F(Update, ThePlayersFilesFollowTheNewVersion) {
 }
 
 // A version that differs from the installed one even by a trailing space is
-// installed again, into an emptied directory: its own user files are gone and
-// come from older versions.
+// installed again, into an emptied directory: its own user files go to a
+// backup of their own (three are kept) and come from older versions.
 TEST_F(Update, ReinstallingTheCurrentVersionEmptiesItBeforeTheCarry) {
     install("1", {{"patched.nds", "rom from 1"}});
-    install("2", {{"patched.nds", "rom from 2"}, {"stale.dat", "leftover"}});
-    write_file(home + "/version.txt", "2 \n");
-    write_file(home + "/app.2/kestrel-core/version.txt", "2 \n");
-    publish("2");
-    EXPECT_EQ(run({"pelko://join/abcd"}), 0);
-    EXPECT_TRUE(logged("  (kept patched.nds, recovered from an older version)\n  installed 2.\n")) << log;
-    EXPECT_FALSE(file_exists(home + "/app.2/kestrel-core/stale.dat"));
-    EXPECT_EQ(read_file(home + "/app.2/kestrel-core/patched.nds"), "rom from 1");
+    make_dirs(home + "/backup/app.2.7");
+    for (int n = 1; n <= 4; ++n) {
+        const std::string keys = "keys " + std::to_string(n);
+        install("2", {{"patched.nds", "rom from 2"}, {"keymap.txt", keys}, {"stale.dat", "leftover"}});
+        write_file(home + "/version.txt", "2 \n");
+        write_file(home + "/app.2/kestrel-core/version.txt", "2 \n");
+        publish("2");
+        EXPECT_EQ(run({"pelko://join/abcd"}), 0);
+        EXPECT_TRUE(logged("  (kept patched.nds, recovered from an older version)\n  installed 2.\n")) << log;
+        EXPECT_FALSE(file_exists(home + "/app.2/kestrel-core/stale.dat"));
+        EXPECT_EQ(read_file(home + "/app.2/kestrel-core/patched.nds"), "rom from 1");
+        EXPECT_EQ(files_below(home + "/backup/app.2." + std::to_string(n + 7)),
+                  (std::map<std::string, std::string>{{"keymap.txt", keys}, {"patched.nds", "rom from 2"}}));
+    }
+    for (int n = 7; n <= 11; ++n) EXPECT_EQ(file_exists(home + "/backup/app.2." + std::to_string(n)), n >= 9);
 }
 
 // --- The launcher's own replacement
@@ -261,8 +268,7 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
     write_file(tmp.at("build1.exe"), build1);
     write_file(tmp.at("build2.exe"), build2);
     const std::string own = digest_of(tmp.at("build1.exe")), fresh = digest_of(tmp.at("build2.exe"));
-    std::string upper = own;
-    for (char& c : upper) c = static_cast<char>(std::toupper(c));
+    const std::string upper = upper_case(own);
     const std::string fetching = "self-update: a newer updater is available -> fetching\n";
     using Files = std::map<std::string, std::string>;
     const Files kept = {{"Pelko-Setup.exe", build1}},
@@ -308,9 +314,7 @@ TEST(SelfUpdate, EachOutcomeLeavesItsFilesLogAndHandOver) {
         fake.module_path = whome + "\\Pelko-Setup.exe";
         fake.site[url] = build2;
         if (c.arrange) c.arrange(fake);
-        splash_state_clear();
-        plat_lock_init(&g_splash.lock);
-        g_splash.active.store(1);
+        show_splash();
         testing::internal::CaptureStdout();
         EXPECT_EQ(self_update(whome.c_str(), c.room.c_str(), url.c_str(), c.digest.c_str()), c.result);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.log);
