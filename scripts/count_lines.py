@@ -44,7 +44,7 @@ def main():
         else:
             product += non_blank_lines(root / path)
     ratio = tests / product if product else float("inf")
-    print(f"lines: tests {tests}, the rest {product}, ratio {ratio:.2f}")
+    print(f"lines: tests {tests}, the rest {product}, ratio {ratio:.4f}")
     if args.limit is not None and ratio > args.limit:
         print(f"the tests are above {args.limit:.2f} of the rest", file=sys.stderr)
         return 1
