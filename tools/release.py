@@ -34,6 +34,7 @@ then the "windows" entry, every value a plain string.
 """
 
 import argparse
+import filecmp
 import hashlib
 import json
 import os
@@ -102,7 +103,9 @@ def write_bundle(folder, archive, limit):
             info = zipfile.ZipInfo(path.relative_to(folder).as_posix(), ENTRY_TIME)
             info.compress_type = zipfile.ZIP_DEFLATED
             info.external_attr = 0o644 << 16
-            z.writestr(info, path.read_bytes())
+            info.file_size = path.stat().st_size  # as writestr would set it: the same bytes, read in pieces
+            with open(path, "rb") as source, z.open(info, "w") as entry:
+                shutil.copyfileobj(source, entry, 1 << 20)
 
 
 def check_with_launcher_walk(folder, bundle, unzip):
@@ -115,7 +118,7 @@ def check_with_launcher_walk(folder, bundle, unzip):
         wanted = {p.relative_to(folder).as_posix(): p for p in folder.rglob("*") if p.is_file()}
         got = {p.relative_to(dest).as_posix(): p for p in Path(dest).rglob("*") if p.is_file()}
         for name in sorted(wanted.keys() | got.keys()):
-            if name not in got or name not in wanted or got[name].read_bytes() != wanted[name].read_bytes():
+            if name not in got or name not in wanted or not filecmp.cmp(got[name], wanted[name], shallow=False):
                 raise SystemExit(f"release: the launcher would not unpack {name!r} from the bundle as it is in "
                                  f"{folder}")
 
